@@ -56,9 +56,9 @@ void WriteStrings(ByteSink& h, const std::vector<std::string>& list) {
 }
 
 void ReadStrings(ByteSource& h, std::vector<std::string>& list) {
-  size_t count = h.ReadCount("a line count", 4);
+  size_t count = h.ReadCount("a line count");
   list.clear();
-  list.reserve(count);
+  list.reserve(h.Reservable(count, 4));
   for (size_t i = 0; i < count; ++i) {
     std::string s;
     ReadString(h, s);

@@ -88,9 +88,17 @@ class ByteSource {
     pos_ += n;
     return v;
   }
-  // Reads a length or count (int32) and checks it against the bytes left,
-  // given that every item takes at least minItemBytes. Returns it as size_t.
-  size_t ReadCount(const char* what, size_t minItemBytes);
+  // Reads a length or count (int32); a negative one is damage. With
+  // minItemBytes > 0 (a byte length) it must also fit in the bytes left.
+  // Counts of records are not checked here: their records are read one by
+  // one until the data fails, so the complete ones are kept.
+  size_t ReadCount(const char* what, size_t minItemBytes = 0);
+  // How many of `count` items of at least minItemBytes each the bytes left
+  // could hold: the most worth reserving for.
+  size_t Reservable(size_t count, size_t minItemBytes) const {
+    size_t fit = Left() / minItemBytes;
+    return count < fit ? count : fit;
+  }
 
   [[noreturn]] static void Fail(size_t offset, const std::string& what) {
     throw EReadError(offset, what);

@@ -33,8 +33,8 @@ void WriteVars(ByteSink& h, const TVars& vars) {
 // Appends each variable once it has been read whole, so that damage keeps
 // every complete one.
 void ReadVars(ByteSource& h, TVars& out, const char* countName) {
-  size_t count = h.ReadCount(countName, 8);
-  out.reserve(out.size() + count);
+  size_t count = h.ReadCount(countName);
+  out.reserve(out.size() + h.Reservable(count, 8));
   for (size_t i = 0; i < count; ++i) {
     TVar v;
     ReadString(h, v.Name);
@@ -44,8 +44,8 @@ void ReadVars(ByteSource& h, TVars& out, const char* countName) {
 }
 
 void ReadTemplates(ByteSource& h, TTemplates& out) {
-  size_t count = h.ReadCount("a template count", 12);
-  out.reserve(out.size() + count);
+  size_t count = h.ReadCount("a template count");
+  out.reserve(out.size() + h.Reservable(count, 12));
   for (size_t i = 0; i < count; ++i) {
     TTemplate t;
     ReadString(h, t.Name);
@@ -57,8 +57,8 @@ void ReadTemplates(ByteSource& h, TTemplates& out) {
 
 void ReadPages(ByteSource& h, TPages& out, int32_t format) {
   bool ftpFields = format >= kFormatWithFtpFields;
-  size_t count = h.ReadCount("a page count", ftpFields ? 25 : 20);
-  out.reserve(out.size() + count);
+  size_t count = h.ReadCount("a page count");
+  out.reserve(out.size() + h.Reservable(count, ftpFields ? 25 : 20));
   for (size_t i = 0; i < count; ++i) {
     TPage p;
     ReadString(h, p.Name);

@@ -1,7 +1,9 @@
 // A scratch folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 #include <filesystem>
 #include <string>
 #include <vector>
