@@ -54,14 +54,18 @@ void TReader::SetNumericFormat(TNumericFormat format) {
   decimalChar_ = format == nfComma ? ',' : '.';
 }
 
-void TReader::ClearBlanks() { blankChars_.fill(false); }
+void TReader::ClearBlanks() {
+  for (uint8_t& c : charClass_) c &= static_cast<uint8_t>(~kBlankClass);
+}
 
 void TReader::SetDefaultBlanks() {
   ClearBlanks();
-  for (int c = 0; c <= 32; ++c) blankChars_[static_cast<size_t>(c)] = true;
+  for (size_t c = 0; c <= 32; ++c) charClass_[c] |= kBlankClass;
 }
 
-void TReader::RemoveBlank(char ch) { blankChars_[static_cast<uint8_t>(ch)] = false; }
+void TReader::RemoveBlank(char ch) {
+  charClass_[static_cast<uint8_t>(ch)] &= static_cast<uint8_t>(~kBlankClass);
+}
 
 const TSymProperties* TReader::FindEntry(std::string_view key) const {
   int32_t structure = 0;
@@ -112,7 +116,9 @@ void TReader::OnWordsDispose(int32_t structure, void* properties) {
 void TReader::RefreshDelimiterTable() {
   for (int c = 0; c < 256; ++c) {
     const char ch = static_cast<char>(c);
-    delimChars_[static_cast<size_t>(c)] = IsDelimiter(std::string_view(&ch, 1));
+    uint8_t& cls = charClass_[static_cast<size_t>(c)];
+    cls = static_cast<uint8_t>((cls & ~kDelimiterClass) |
+                               (IsDelimiter(std::string_view(&ch, 1)) ? kDelimiterClass : 0));
   }
 }
 

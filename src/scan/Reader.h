@@ -107,7 +107,7 @@ class TReader {
   // Codes 0 to 32 become blank, nothing else.
   void SetDefaultBlanks();
   void RemoveBlank(char ch);
-  bool IsBlank(char ch) const { return blankChars_[static_cast<uint8_t>(ch)]; }
+  bool IsBlank(char ch) const { return (CharClass(ch) & kBlankClass) != 0; }
 
   // Adds or replaces the delimiter entry of str (keyed without case
   // folding). Every character of a longer str becomes a one-character
@@ -125,7 +125,12 @@ class TReader {
   // True if the dictionary holds exactly the key str with a delimiter entry.
   bool IsDelimiter(std::string_view str) const;
   // IsDelimiter of the one-character string ch, from a table.
-  bool IsDelimiterChar(char ch) const { return delimChars_[static_cast<uint8_t>(ch)]; }
+  bool IsDelimiterChar(char ch) const { return (CharClass(ch) & kDelimiterClass) != 0; }
+
+  // Both answers for one character in one lookup, for the scanner's loops.
+  static constexpr uint8_t kBlankClass = 1;
+  static constexpr uint8_t kDelimiterClass = 2;
+  uint8_t CharClass(char ch) const { return charClass_[static_cast<uint8_t>(ch)]; }
 
   // Adds or replaces a word entry with the user's own status under the
   // lower-case form of str (Str keeps str's case). A replaced entry's
@@ -163,8 +168,7 @@ class TReader {
   std::exception_ptr pending_;
   TNumericFormat numericFormat_ = nfPeriod;
   char decimalChar_ = '.';
-  std::array<bool, 256> blankChars_{};
-  std::array<bool, 256> delimChars_{};
+  std::array<uint8_t, 256> charClass_{};  // kBlankClass | kDelimiterClass
   TDList words_;
 };
 
@@ -240,6 +244,7 @@ class TScroller {
   };
 
   void Fill(int slot);
+  void Settle();
   void ScanToken(int32_t from, TPosition& token);
   void ScanOrdinary(size_t start, bool firstIsDelimiter, TPosition& token);
   bool ScanWildCard(size_t start, bool firstIsDelimiter, TPosition& token);

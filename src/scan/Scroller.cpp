@@ -29,18 +29,33 @@ void TScroller::SetText(std::string_view text, int32_t start) {
     throw std::length_error("TScroller::SetText: text longer than 2147483647 bytes");
   }
   text_ = text;
-  tokens_[0] = TPosition{};
-  tokens_[0].Position = start;
+  previous_ = TPosition{};
+  previous_.Position = start;
+  // The empty start token moves out of slot 0 at once: scan the first
+  // token straight into it.
+  ScanToken(start, tokens_[0]);
   valid_ = 1;
-  Next();
+  Settle();
 }
 
 void TScroller::Next() {
   previous_ = tokens_[0];
-  if (valid_ < 2) Fill(1);
-  for (int k = 1; k < valid_; ++k) tokens_[static_cast<size_t>(k - 1)] = tokens_[static_cast<size_t>(k)];
-  --valid_;
-  JoinNumbers();
+  if (valid_ == 1) {
+    ScanToken(tokens_[0].Position, tokens_[0]);
+  } else {
+    for (int k = 1; k < valid_; ++k) tokens_[static_cast<size_t>(k - 1)] = tokens_[static_cast<size_t>(k)];
+    --valid_;
+  }
+  Settle();
+}
+
+void TScroller::Settle() {
+  const TPosition& first = tokens_[0];
+  // Most tokens cannot start a number; spare them the call.
+  if (first.Status != stEnd && first.Status != stNoJoin &&
+      (first.Text.empty() || IsDigit(first.Text[0]) || first.Text[0] == '-' || first.Text[0] == '+')) {
+    JoinNumbers();
+  }
   if (reader_->OnCustomStatus) {
     // The handler sees, and may change, the whole window.
     Fill(kSlots - 1);
@@ -69,31 +84,16 @@ void TScroller::Fill(int slot) {
 
 void TScroller::MakeWord(size_t start, size_t end, TPosition& token) const {
   token.Position = static_cast<int32_t>(end);
-  token.Text = text_.substr(start, end - start);
+  token.Text = std::string_view(text_.data() + start, end - start);
   token.Status = stWord;
   token.KeyNum = -1;
   token.Structure = 0;
   token.Properties = nullptr;
 }
 
-void TScroller::ScanToken(int32_t from, TPosition& token) {
-  token = TPosition{};
-  token.Position = from;
+inline void TScroller::ScanOrdinary(size_t start, bool firstIsDelimiter, TPosition& token) {
   const TReader& reader = *reader_;
-  const char* s = text_.data();
-  const size_t len = text_.size();
-  size_t i = static_cast<size_t>(from);
-  while (i < len && reader.IsBlank(s[i])) ++i;
-  if (i >= len) return;  // end of text: Blanks stay empty
-  token.Blanks = text_.substr(static_cast<size_t>(from), i - static_cast<size_t>(from));
-  const bool firstIsDelimiter = reader.IsDelimiterChar(s[i]);
-  if (reader.WildCardEnabled && ScanWildCard(i, firstIsDelimiter, token)) return;
-  ScanOrdinary(i, firstIsDelimiter, token);
-}
-
-void TScroller::ScanOrdinary(size_t start, bool firstIsDelimiter, TPosition& token) {
-  const TReader& reader = *reader_;
-  const char* s = text_.data();
+  const char* const s = text_.data();
   const size_t len = text_.size();
   tracer_.SetPosition(TTracerPosition{});
   size_t best = 0;
@@ -106,18 +106,52 @@ void TScroller::ScanOrdinary(size_t start, bool firstIsDelimiter, TPosition& tok
     void* properties = nullptr;
     if (!tracer_.Step(LowerChar(s[i]), assigned, structure, properties)) break;
     if (reader.IsDelimiterChar(s[i]) != firstIsDelimiter) return;
-    Record(start, i + 1, assigned ? properties : nullptr, firstIsDelimiter, best, token);
+    const auto* entry = assigned ? static_cast<const TSymProperties*>(properties) : nullptr;
+    if (entry != nullptr && entry->CSAdd.empty() &&
+        (entry->Status == stDelimiter) == firstIsDelimiter && i + 1 - start > best) {
+      // The common case: a plain entry of the token's own kind.
+      token.Position = static_cast<int32_t>(i + 1);
+      token.Text = std::string_view(s + start, i + 1 - start);
+      token.Structure = entry->Structure;
+      token.KeyNum = entry->KeyNum;
+      token.Status = entry->Status;
+      token.Properties = entry->Properties;
+      best = i + 1 - start;
+      continue;
+    }
+    Record(start, i + 1, entry, firstIsDelimiter, best, token);
   }
   if (i >= len || firstIsDelimiter) return;
   // Off the dictionary: a word runs on to the next blank or delimiter.
+  constexpr uint8_t kStop = TReader::kBlankClass | TReader::kDelimiterClass;
   size_t end = i;
-  while (end < len && !reader.IsDelimiterChar(s[end]) && !reader.IsBlank(s[end])) ++end;
+  while (end < len && (reader.CharClass(s[end]) & kStop) == 0) ++end;
   if (end > i) MakeWord(start, end, token);
+}
+
+void TScroller::ScanToken(int32_t from, TPosition& token) {
+  const TReader& reader = *reader_;
+  const char* const s = text_.data();
+  const size_t len = text_.size();
+  size_t i = static_cast<size_t>(from);
+  while (i < len && reader.IsBlank(s[i])) ++i;
+  token.Position = from;
+  token.Structure = 0;
+  token.KeyNum = -1;
+  token.Text = {};
+  token.Blanks = {};
+  token.Status = stEnd;
+  token.Properties = nullptr;
+  if (i >= len) return;  // end of text: Blanks stay empty
+  token.Blanks = std::string_view(s + from, i - static_cast<size_t>(from));
+  const bool firstIsDelimiter = reader.IsDelimiterChar(s[i]);
+  if (reader.WildCardEnabled && ScanWildCard(i, firstIsDelimiter, token)) return;
+  ScanOrdinary(i, firstIsDelimiter, token);
 }
 
 bool TScroller::Record(size_t start, size_t end, const void* entry, bool firstIsDelimiter,
                        size_t& best, TPosition& token) const {
-  const std::string_view accumulated = text_.substr(start, end - start);
+  const std::string_view accumulated(text_.data() + start, end - start);
   const auto* e = static_cast<const TSymProperties*>(entry);
   int32_t structure = 0, keyNum = -1, status = 0;
   void* properties = nullptr;
@@ -257,15 +291,15 @@ bool TScroller::ScanWildCard(size_t start, bool firstIsDelimiter, TPosition& tok
 
 void TScroller::JoinNumbers() {
   const TReader& reader = *reader_;
-  if (reader.NumericFormat() == nfNone) return;
   TPosition& first = tokens_[0];
   if (first.Status == stEnd || first.Status == stNoJoin) return;
-  if (first.Text == "-" || first.Text == "+") return;
-  // Only a token that starts like a number needs the look-ahead.
+  // Only a token that starts like a number needs the look-ahead. (A lone
+  // sign never starts one.)
   if (!first.Text.empty() && !IsDigit(first.Text[0])) {
     if (first.Text[0] != '-' && first.Text[0] != '+') return;
-    if (!IsDigit(first.Text[1])) return;  // Text is longer than the sign
+    if (first.Text.size() < 2 || !IsDigit(first.Text[1])) return;
   }
+  if (reader.NumericFormat() == nfNone) return;
 
   // S: slot 0's text followed by the texts of the slots directly after it.
   std::string& s = joinText_;
