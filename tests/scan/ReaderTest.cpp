@@ -79,8 +79,8 @@ TEST(Reader, MultiCharacterDelimiterMakesEachCharacterADelimiter) {
 }
 
 TEST(Reader, DelimiterOverAWordDisposesTheWordsProperties) {
+  DisposeLog log;  // outlives the reader, which reports to it when destroyed
   TReader r;
-  DisposeLog log;
   log.Attach(r);
   r.AddWord("x", 3, 7, 9, Tag(1));
   r.AddVariant("X", 4, 8, 9, Tag(2));
@@ -129,8 +129,8 @@ TEST(Reader, RemoveWordFoldsCase) {
 }
 
 TEST(Reader, RemoveWordTakesOneVariantOrTheEntrysOwnWord) {
+  DisposeLog log;  // outlives the reader, which reports to it when destroyed
   TReader r;
-  DisposeLog log;
   log.Attach(r);
   r.AddWord("hello", 1, 2, 7, Tag(1));
   r.AddVariant("Hello", 3, 4, 8, Tag(2));
@@ -154,8 +154,8 @@ TEST(Reader, RemoveWordTakesOneVariantOrTheEntrysOwnWord) {
 }
 
 TEST(Reader, RemoveStatusTakesEntriesAndVariantsOfThatStatus) {
+  DisposeLog log;  // outlives the reader, which reports to it when destroyed
   TReader r;
-  DisposeLog log;
   log.Attach(r);
   r.AddWord("one", 0, 0, 7, Tag(1));
   r.AddWord("two", 0, 0, 8, Tag(2));
