@@ -82,9 +82,14 @@ class TReader {
   TReader(const TReader&) = delete;
   TReader& operator=(const TReader&) = delete;
 
+  // With wildcards enabled, these two characters in a dictionary key stand
+  // for any run of zero or more token characters (OrWildCard) and for
+  // exactly one (AndWildCard). A token starting with a delimiter takes the
+  // longest delimiter key that matches; any other token is its whole run of
+  // word characters, with the values of a key that matches all of it.
   bool WildCardEnabled = false;
-  char OrWildCard = '~';   // any run of zero or more token characters
-  char AndWildCard = '`';  // exactly one token character
+  char OrWildCard = '~';
+  char AndWildCard = '`';
   bool ScientificNumber = true;
 
   // Raised with the Structure and Properties of every entry or variant the
@@ -217,8 +222,9 @@ class TScroller {
   // Moves the window one token on; Previous becomes the old slot 0.
   void Next();
 
-  // The token in a slot (0 to 5), scanned now if not yet. The reference is
-  // valid until the next call of a non-const member.
+  // The token in a slot (0 to 5), scanned now if not yet; other slots
+  // stay as they are. The slot's contents change with SetText and Next.
+  // Throws std::out_of_range for another slot number.
   const TPosition& Token(int slot) {
     if (static_cast<unsigned>(slot) >= static_cast<unsigned>(valid_)) Fill(slot);
     return tokens_[static_cast<size_t>(slot)];
