@@ -371,8 +371,9 @@ void TTracer::SetPath(std::string_view path) {
 
 namespace brindle {
 
-std::string TDList::SaveToBytes(int32_t format) {
+std::string TDList::SaveToBytes(int32_t format, size_t sizeHint) {
   std::string out;
+  out.reserve(sizeHint);
   ByteSink h(out);
   h.WriteInt32(format);
   if (OnFileHeader) OnFileHeader(*this, &h, nullptr, haWrite, format, 4);
@@ -421,8 +422,8 @@ void MakeBackup(const std::string& path) {
 
 }  // namespace
 
-void TDList::SaveToFile(const std::string& path, int32_t format) {
-  std::string bytes = SaveToBytes(format);
+void TDList::SaveToFile(const std::string& path, int32_t format, size_t sizeHint) {
+  std::string bytes = SaveToBytes(format, sizeHint);
   WriteFileAtomically(path, bytes, 0666, false, [&] { MakeBackup(path); });
 }
 

@@ -236,13 +236,14 @@ class TDList {
 
   // The file image: the int32 format value, then each enumerated node as
   // key (int32 length + bytes), structure id and OnSaveStructure's bytes.
-  // Uses the enumeration cursor.
-  std::string SaveToBytes(int32_t format);
+  // Uses the enumeration cursor. sizeHint, when known, sizes the buffer
+  // once instead of growing it.
+  std::string SaveToBytes(int32_t format, size_t sizeHint = 0);
   // Writes SaveToBytes(format) to path without ever leaving a partial file
   // there. An existing file first becomes "Backup of <name>" in the same
   // folder, replacing any older backup. On failure throws EFCreateError
   // naming the path and the reason, and path is left as it was.
-  void SaveToFile(const std::string& path, int32_t format);
+  void SaveToFile(const std::string& path, int32_t format, size_t sizeHint = 0);
   // Adds the nodes stored in the file at path (the list is not cleared
   // first; present keys are replaced). Never throws for a bad file: the
   // result says what happened. Exceptions other than damage that escape

@@ -230,8 +230,63 @@ LoadResult Project::OpenBytes(std::string_view bytes, const std::string& name) {
   return DList1.LoadFromBytes(bytes, kFormat, name);
 }
 
-void Project::Save(const std::string& path) { DList1.SaveToFile(path, kFormat); }
+namespace {
 
-std::string Project::SaveToBytes() { return DList1.SaveToBytes(kFormat); }
+size_t StringSize(const std::string& s) { return 4 + s.size(); }
+
+size_t VarsSize(const TVars& vars) {
+  size_t n = 4;
+  for (const TVar& v : vars) n += StringSize(v.Name) + StringSize(v.Value);
+  return n;
+}
+
+size_t StructureSize(int32_t structure, void* properties) {
+  if (!properties) return structure >= kStructVars && structure <= kStructString ? 4 : 0;
+  size_t n = 0;
+  switch (structure) {
+    case kStructVars:
+      return VarsSize(static_cast<TVarsHolder*>(properties)->Items);
+    case kStructTemplates:
+      n = 4;
+      for (const TTemplate& t : static_cast<TTemplatesHolder*>(properties)->Items) {
+        n += StringSize(t.Name) + StringSize(t.Text) + 4;
+        for (const std::string& l : t.LocalVars) n += StringSize(l);
+      }
+      return n;
+    case kStructPages:
+      n = 4;
+      for (const TPage& p : static_cast<TPagesHolder*>(properties)->Items) {
+        n += StringSize(p.Name) + StringSize(p.Template) + StringSize(p.LocalFolder) +
+             StringSize(p.FileName) + StringSize(p.FtpFolder) + 1 + VarsSize(p.Values);
+      }
+      return n;
+    case kStructString:
+      return StringSize(static_cast<TStringHolder*>(properties)->Text);
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+size_t Project::EncodedSize() {
+  size_t n = 4;
+  if (DList1.First()) {
+    std::string key;
+    do {
+      int32_t s = 0;
+      void* p = nullptr;
+      DList1.CurrentKey(key);
+      DList1.CurrentStructure(s);
+      DList1.CurrentProperties(p);
+      n += StringSize(key) + 4 + StructureSize(s, p);
+    } while (DList1.Next());
+  }
+  return n;
+}
+
+void Project::Save(const std::string& path) { DList1.SaveToFile(path, kFormat, EncodedSize()); }
+
+std::string Project::SaveToBytes() { return DList1.SaveToBytes(kFormat, EncodedSize()); }
 
 }  // namespace brindle

@@ -61,6 +61,8 @@ class Project {
   void Save(const std::string& path);
   // The bytes Save would write.
   std::string SaveToBytes();
+  // Their number, counted from the records without writing them.
+  size_t EncodedSize();
 
   // The list's handlers, bound by the constructor.
   static void DList1DisposeStructure(TDList& sender, int32_t structure, void* properties);

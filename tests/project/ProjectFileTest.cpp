@@ -489,6 +489,7 @@ TEST(ProjectFile, RandomProjectsRoundTripExactly) {
     if (rng() % 3 == 0) project.List().Add(text(5), static_cast<int32_t>(rng()) | 8, nullptr);
 
     std::string first = project.SaveToBytes();
+    EXPECT_EQ(project.EncodedSize(), first.size());
     Project loaded;
     LoadResult r = LoadExact(loaded, first);
     ASSERT_EQ(r.Outcome, LoadOutcome::Loaded) << r.Message;
