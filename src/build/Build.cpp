@@ -1,0 +1,118 @@
+#include "build/Build.h"
+
+#include "build/Expansion.h"
+#include "project/FileIO.h"
+#include "project/Project.h"
+#include "project/Records.h"
+
+namespace brindle {
+
+namespace {
+
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+bool HasDrivePart(std::string_view name) {
+  bool letter = name.size() >= 2 && name[1] == ':' &&
+                ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+  bool share = name.size() >= 2 && name[0] == '\\' && name[1] == '\\';
+  return letter || share;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string ComposeOutputPath(std::string_view fileName, std::string_view folder,
+                              std::string_view projectFileName) {
+  if (!HasDrivePart(fileName) && !folder.empty()) {
+    std::string out(folder);
+    if (!IsSep(out.back())) out += '/';
+    if (!fileName.empty() && IsSep(fileName.front())) fileName.remove_prefix(1);
+    out.append(fileName);
+    return out;
+  }
+  if (HasDrivePart(fileName)) return std::string(fileName);
+  return FolderPart(projectFileName) + std::string(fileName);
+}
+
+std::string NormalizeLines(std::string_view text) {
+  if (size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+  std::string out;
+  if (text.empty()) return out;
+  out.reserve(text.size() + text.size() / 16 + 2);
+  size_t i = 0, n = text.size();
+  while (i < n) {
+    // Copy up to the next CR or LF in one piece.
+    size_t j = i;
+    while (j < n && text[j] != '\r' && text[j] != '\n') ++j;
+    out.append(text.data() + i, j - i);
+    out += "\r\n";
+    if (j < n && text[j] == '\r' && j + 1 < n && text[j + 1] == '\n') ++j;
+    i = j + 1;
+  }
+  return out;
+}
+
+TSiteBuilder::TSiteBuilder(Project& project, TReader& reader, std::string projectFileName)
+    : project_(project), reader_(reader), projectFileName_(std::move(projectFileName)) {}
+
+std::optional<int32_t> TSiteBuilder::FindPage(std::string_view name) {
+  const TPages& pages = project_.GetPages();
+  for (size_t i = 0; i < pages.size(); ++i)
+    if (SameName(pages[i].Name, name)) return static_cast<int32_t>(i);
+  return std::nullopt;
+}
+
+std::string TSiteBuilder::OutputPath(int32_t index) {
+  const TPage& page = project_.GetPages().at(static_cast<size_t>(index));
+  return ComposeOutputPath(page.FileName, page.LocalFolder, projectFileName_);
+}
+
+std::string TSiteBuilder::RenderPage(int32_t index) {
+  const TPage& page = project_.GetPages().at(static_cast<size_t>(index));
+  std::string text;
+  for (const TTemplate& t : project_.GetTemps())
+    if (SameName(t.Name, page.Template)) {
+      text = NormalizeLines(t.Text);
+      break;
+    }
+  // Globals first: a global variable wins over a page value of the same
+  // name, and placeholders inside global values are left for the page pass.
+  TExpander expander(project_, reader_);
+  text = NormalizeLines(expander.ExpandText(text, -1));
+  return NormalizeLines(expander.ExpandText(text, index));
+}
+
+std::string TSiteBuilder::BuildPageAt(int32_t index) {
+  std::string path = OutputPath(index);
+  WriteFileBytes(path, RenderPage(index));
+  if (OnWritten) OnWritten(path);
+  const TPage& page = project_.GetPages()[static_cast<size_t>(index)];
+  if (page.CopyToFtp && OnUpload) {
+    // A copy: the upload may let the user edit the project while it waits.
+    TPage snapshot = page;
+    OnUpload(snapshot, path);
+  }
+  return path;
+}
+
+std::optional<std::string> TSiteBuilder::BuildPage(std::string_view name) {
+  std::optional<int32_t> index = FindPage(name);
+  if (!index) return std::nullopt;
+  return BuildPageAt(*index);
+}
+
+void TSiteBuilder::BuildAll() {
+  // By position, not by name: two pages whose names differ only in case are
+  // both built.
+  for (size_t i = 0; i < project_.GetPages().size(); ++i) BuildPageAt(static_cast<int32_t>(i));
+}
+
+}  // namespace brindle

@@ -1,0 +1,74 @@
+// Building pages: the output path of a page, the line normalisation of its
+// text, and Build / Build All, which write one file per page.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+class Project;
+class TReader;
+struct TPage;
+
+// Joins a page's local folder and file name. A file name with a drive part
+// ("C:…" or "\\server\share…") is used unchanged; an empty folder means the
+// folder of `projectFileName` (empty for a project never saved). Both '/' and
+// '\' count as separators at the joint; the separator added is '/'.
+std::string ComposeOutputPath(std::string_view fileName, std::string_view folder,
+                              std::string_view projectFileName);
+
+// Ends every line with CR LF; lines end at CR, LF or CR LF, and the text ends
+// at its first NUL byte. A text without a final line break gains one; the
+// empty text stays empty.
+std::string NormalizeLines(std::string_view text);
+
+// Builds the pages of one project. `project` and `reader` must outlive the
+// builder; the project must not change during a call.
+class TSiteBuilder {
+ public:
+  // Called after a page's file was written when the page has CopyToFtp set.
+  // It reports its own failures; an exception from it stops the build.
+  using UploadStep = std::function<void(const TPage& page, const std::string& outputPath)>;
+
+  TSiteBuilder(Project& project, TReader& reader, std::string projectFileName);
+  TSiteBuilder(const TSiteBuilder&) = delete;
+  TSiteBuilder& operator=(const TSiteBuilder&) = delete;
+
+  UploadStep OnUpload;
+  // Called right after a page's file was written, before any upload.
+  std::function<void(const std::string& path)> OnWritten;
+
+  // Index of the first page whose name equals `name` ignoring ASCII case.
+  std::optional<int32_t> FindPage(std::string_view name);
+
+  // Output path of the page at `index`.
+  std::string OutputPath(int32_t index);
+
+  // The text the page at `index` builds to: its template's text through
+  // both expansion passes, CR LF lines.
+  std::string RenderPage(int32_t index);
+
+  // Builds the page named `name` (first match ignoring case): writes its file
+  // and runs the upload step when the page asks for it. Returns the path
+  // written, or nothing when no page has that name. Throws EFCreateError when
+  // the file cannot be written (the page is then not uploaded).
+  std::optional<std::string> BuildPage(std::string_view name);
+
+  // Builds the page at `index`, as BuildPage does.
+  std::string BuildPageAt(int32_t index);
+
+  // Builds every page in stored order; the first page that cannot be
+  // written stops the build (EFCreateError).
+  void BuildAll();
+
+ private:
+  Project& project_;
+  TReader& reader_;
+  std::string projectFileName_;
+};
+
+}  // namespace brindle
