@@ -400,3 +400,65 @@ TEST(DList, BehavesLikeAnOrderedMapUnderRandomEdits) {
 
 }  // namespace
 }  // namespace brindle
+
+namespace brindle {
+namespace {
+
+// The list's own frame with handlers of the test's making: the header event
+// sits right after the format value, a node with an empty key gives its
+// properties back, and a handler that meets damage still has its node added.
+TEST(DListFile, FrameEventsAndDamageInsideAHandler) {
+  std::vector<int> disposed;
+  TDList list;
+  list.OnDisposeStructure = [&](TDList&, int32_t, void* p) {
+    disposed.push_back(*static_cast<int*>(p));
+    delete static_cast<int*>(p);
+  };
+  list.OnFileHeader = [](TDList&, ByteSink* sink, ByteSource* source, THeaderAction action,
+                         int32_t format, int32_t initPos) {
+    EXPECT_EQ(initPos, 4);
+    EXPECT_EQ(format, 2);
+    if (action == haWrite) {
+      ASSERT_NE(sink, nullptr);
+      EXPECT_EQ(sink->Position(), 4u);
+      sink->WriteInt32(0x55);
+    } else {
+      ASSERT_NE(source, nullptr);
+      EXPECT_EQ(source->ReadInt32("the header"), 0x55);
+    }
+  };
+  list.OnSaveStructure = [](TDList&, int32_t, void* p, ByteSink& h, int32_t) {
+    h.WriteInt32(*static_cast<int*>(p));
+  };
+  list.OnLoadStructure = [](TDList&, int32_t, void*& p, ByteSource& h, int32_t) {
+    p = new int(-1);  // stored before reading, as the contract asks
+    *static_cast<int*>(p) = h.ReadInt32("a number");
+  };
+  list.Add("a", 1, new int(10));
+  list.Add("b", 1, new int(20));
+  std::string bytes = list.SaveToBytes(2);
+  EXPECT_EQ(bytes.size(), 4u + 4 + 2 * (4 + 1 + 4 + 4));
+
+  TDList loaded;
+  loaded.OnDisposeStructure = list.OnDisposeStructure;
+  loaded.OnFileHeader = list.OnFileHeader;
+  loaded.OnLoadStructure = list.OnLoadStructure;
+  // Cut inside the second number; add a node with an empty key first.
+  std::string empty = std::string("\0\0\0\0\1\0\0\0\x07\0\0\0", 12);
+  std::string damaged = bytes.substr(0, 8) + empty + bytes.substr(8, 13 + 10);
+  LoadResult r = loaded.LoadFromBytes(damaged, 2, "frame");
+  EXPECT_EQ(r.Outcome, LoadOutcome::Damaged);
+  EXPECT_EQ(r.Message, "File \"frame\" is damaged at byte 42: the data ends inside a number.");
+  EXPECT_EQ(disposed, std::vector<int>{7});  // the empty key's properties
+  int32_t s;
+  void* p;
+  ASSERT_TRUE(loaded.Find("a", s, p));
+  EXPECT_EQ(*static_cast<int*>(p), 10);
+  ASSERT_TRUE(loaded.Find("b", s, p));  // added with what its handler had
+  EXPECT_EQ(*static_cast<int*>(p), -1);
+
+  EXPECT_EQ(loaded.LoadFromBytes(bytes.substr(0, 4), 1, "new").Outcome, LoadOutcome::FormatTooNew);
+}
+
+}  // namespace
+}  // namespace brindle
