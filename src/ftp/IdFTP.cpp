@@ -104,8 +104,18 @@ void TIdFTP::StoreActive(TIdStream& source, const std::string& command, bool fro
                   std::to_string(port % 256),
               {200});
   SendCommand(command, {125, 150});
-  // Accept only after the 1xx reply: other servers connect only then.
-  if (!server.AcceptOne()) throw EIdAcceptTimeout();
+  // Accept only after the 1xx reply: other servers connect only then. A
+  // reply that comes instead (a 425, say) ends the wait with its own text
+  // rather than after the whole time-out; one already received with the 1xx
+  // leaves only a connection already pending to be taken.
+  server.AbortWhenReadable = Socket()->Handle();
+  const bool replyWaiting = InputQueue().Size() > 0;
+  if (replyWaiting) server.AcceptTimeout = 0;
+  if (!server.AcceptOne()) {
+    if (!server.Abort && !replyWaiting) throw EIdAcceptTimeout();
+    ReadReply();  // raises when the control connection has gone instead
+    throw EIdProtocolReplyError(lastReply_.NumericCode, lastReply_.FormattedText());
+  }
   server.SendStream(source, fromStart);
 }
 

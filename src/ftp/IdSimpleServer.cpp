@@ -50,15 +50,17 @@ bool TIdSimpleServer::AcceptOne() {
   const int slice = AcceptPollWait > 0 ? AcceptPollWait : std::max(1, TIdAntiFreeze::CurrentIdleTimeOut());
   bool ready = false;
   try {
-    while (!ready && !Abort) {
+    // At least one look, even with no time to wait.
+    do {
       int wait = slice;
       if (!infinite) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        wait = static_cast<int>(std::min<long long>(wait, left));
+        wait = static_cast<int>(std::clamp<long long>(left, 0, wait));
       }
-      ready = TIdStack::WaitReadable(listenFd_, wait);
-    }
+      bool watched = false;
+      ready = TIdStack::WaitReadable(listenFd_, wait, AbortWhenReadable, &watched);
+      if (watched && !ready) Abort = true;
+    } while (!ready && !Abort && (infinite || Clock::now() < deadline));
     if (ready && Socket()->Accept(listenFd_)) ApplySocketOptions();
     CloseListener();
     return ready;

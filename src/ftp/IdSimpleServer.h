@@ -22,6 +22,10 @@ class TIdSimpleServer : public TIdTCPConnection {
   int AcceptTimeout = InfiniteTimeout;
   // Set (for example by a handler the pump runs) to stop a waiting AcceptOne.
   bool Abort = false;
+  // A socket (not owned) whose input also ends the wait, setting Abort: for
+  // an FTP data connection, the control connection, on which a reply during
+  // the wait means the server has given up connecting. -1: none.
+  int AbortWhenReadable = -1;
 
   // Allocates, binds (backlog 15) and listens; ListenIP()/ListenPort() then
   // tell where. On failure the I/O object is discarded and the error passes.

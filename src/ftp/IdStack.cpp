@@ -101,14 +101,18 @@ int MillisLeft(Clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
-// One poll of `fd` for `events`, at most `ms` (-1: no limit), retried after
-// signals. Answers whether the socket reported anything.
-bool PollOnce(int fd, short events, int ms) {
+// One poll of `fd` for `events` (and of `watchFd` for input, when it is not
+// -1), at most `ms` (-1: no limit), retried after signals. Answers whether
+// `fd` reported anything; `watchReady` tells whether `watchFd` did.
+bool PollOnce(int fd, short events, int ms, int watchFd = -1, bool* watchReady = nullptr) {
   auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
   for (;;) {
-    pollfd p{fd, events, 0};
-    int r = ::poll(&p, 1, ms);
-    if (r >= 0) return r == 1 && p.revents != 0;
+    pollfd p[2] = {{fd, events, 0}, {watchFd, POLLIN, 0}};
+    int r = ::poll(p, watchFd >= 0 ? 2 : 1, ms);
+    if (r >= 0) {
+      if (watchReady) *watchReady = watchFd >= 0 && p[1].revents != 0;
+      return p[0].revents != 0;
+    }
     if (errno != EINTR) TIdStack::RaiseSocketError(TIdStack::CaptureErrno());
     if (ms > 0) ms = MillisLeft(deadline);
   }
@@ -233,11 +237,15 @@ std::string TIdStack::AddressText(const sockaddr_in& addr) {
          std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
 }
 
-bool TIdStack::WaitReadable(int fd, int timeout) {
+bool TIdStack::WaitReadable(int fd, int timeout, int watchFd, bool* watchReady) {
   if (fd < 0) throw EIdConnClosedGracefully();
+  bool watched = false;
+  if (watchReady) *watchReady = false;
   if (!TIdAntiFreeze::PumpInUse()) {
-    bool ready = PollOnce(fd, POLLIN, timeout == InfiniteTimeout ? -1 : std::max(timeout, 0));
-    TIdAntiFreeze::Pump(!ready);
+    bool ready = PollOnce(fd, POLLIN, timeout == InfiniteTimeout ? -1 : std::max(timeout, 0), watchFd,
+                          &watched);
+    if (watchReady) *watchReady = watched;
+    TIdAntiFreeze::Pump(!ready && !watched);
     return ready;
   }
   // On the GUI thread: slices of at most IdleTimeOut, each followed by a pump.
@@ -246,9 +254,12 @@ bool TIdStack::WaitReadable(int fd, int timeout) {
   auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : std::max(timeout, 0));
   for (;;) {
     int wait = infinite ? slice : std::min(slice, MillisLeft(deadline));
-    bool ready = PollOnce(fd, POLLIN, wait);
-    TIdAntiFreeze::Pump(!ready);
-    if (ready) return true;
+    bool ready = PollOnce(fd, POLLIN, wait, watchFd, &watched);
+    TIdAntiFreeze::Pump(!ready && !watched);
+    if (ready || watched) {
+      if (watchReady) *watchReady = watched;
+      return ready;
+    }
     if (!infinite && MillisLeft(deadline) == 0) return false;
   }
 }

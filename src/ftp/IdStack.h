@@ -72,7 +72,9 @@ class TIdStack {
   // InfiniteTimeout waits without limit. On the main thread with a pump the
   // wait is cut into IdleTimeOut slices with a pump after each. Raises
   // EIdConnClosedGracefully when `fd` is not an open socket (< 0).
-  static bool WaitReadable(int fd, int timeout);
+  // A `watchFd` other than -1 that becomes readable ends the wait too; it
+  // is then reported through `watchReady`.
+  static bool WaitReadable(int fd, int timeout, int watchFd = -1, bool* watchReady = nullptr);
 
   // Connects blocking socket `fd` to `addr`, waiting in slices of at most
   // 125 ms (pumping between them) so that a GUI stays served, and returning

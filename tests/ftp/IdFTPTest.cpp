@@ -318,6 +318,22 @@ TEST_F(FtpScripted, DataConnectionThatNeverComesHitsTheSilenceBound) {
   EXPECT_EQ(ftp.TransferConnection(), nullptr);
 }
 
+TEST_F(FtpScripted, ReplyInsteadOfTheDataConnectionEndsTheWaitAtOnce) {
+  std::string file = dir.File("a.html", "abc");
+  server.Login().On("200 PORT ok").On("150 go", Action::kReceiveNoData).Then("425 Can't open data connection");
+  server.Start();
+  ftp.ConnectAndLogin();
+  ftp.ReplyTimeout = 60000;  // a fault would make the test wait this long
+  try {
+    ftp.StoreFile(file, "a.html", false);
+    FAIL() << "no exception";
+  } catch (const EIdProtocolReplyError& e) {
+    EXPECT_EQ(e.ReplyCode(), 425);
+    EXPECT_STREQ(e.what(), "Can't open data connection\r\n");
+  }
+  EXPECT_TRUE(ftp.IsConnected());
+}
+
 TEST_F(FtpScripted, PeerVanishingMidTransferIsASocketError) {
   std::string file = dir.File("big.bin", test::BinaryBytes(32 << 20));
   server.Login().On("200 PORT ok").On("150 go", Action::kResetData);
