@@ -33,7 +33,8 @@ class TIdFTP : public TIdTCPClient {
   // reply (EIdReadTimeout "Read Timeout"), the data connection of an active
   // transfer (EIdAcceptTimeout), a send that makes no progress (socket error
   // 10060). A transfer that keeps moving never times out. 0 or less: no
-  // limit. Takes effect at the next wait.
+  // limit. Takes effect at the next wait; the inherited ReadTimeout is set
+  // from it before every reply.
   int ReplyTimeout = DefaultReplyTimeout;
   // Raised after a successful USER/PASS, before TYPE.
   TNotifyEvent OnAfterClientLogin;

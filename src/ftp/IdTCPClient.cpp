@@ -4,6 +4,7 @@ namespace brindle {
 
 void TIdTCPClient::OpenConnection(int timeout) {
   if (IOHandler() && IOHandler()->Connected()) throw EIdAlreadyConnected();
+  if (timeout == DefaultTimeout) timeout = ConnectTimeout;
   TIdIOHandlerSocket& io = CreateIOHandler();
   try {
     io.Open();

@@ -15,6 +15,10 @@ class TIdTCPClient : public TIdTCPConnection {
   int BoundPort = 0;      // local port; 0: the system's choice
   int BoundPortMin = 0;   // with BoundPort 0 and both ends set, the ports
   int BoundPortMax = 0;   // tried from the top of the range down
+  // Milliseconds an OpenConnection called with DefaultTimeout may take to
+  // connect; DefaultTimeout keeps the usual rule (120 s with a GUI pump, the
+  // system's own limit without).
+  int ConnectTimeout = DefaultTimeout;
   TNotifyEvent OnConnected;
 
   // Resolves Host, connects (a timed connect for a `timeout` other than

@@ -154,6 +154,9 @@ TEST(Connect, ConnectThatNeverCompletesTimesOut) {
     EXPECT_STREQ(e.what(), "Connect timed out.");
   }
   EXPECT_FALSE(client.IsConnected());
+  // The client's own limit stands in for a default time-out.
+  client.ConnectTimeout = 100;
+  EXPECT_THROW(client.OpenConnection(), EIdConnectTimeout);
 }
 
 TEST(Pump, WaitsAreSlicedAndPumpedOnlyOnTheMainThread) {
