@@ -52,17 +52,6 @@ TEST(RFCReply, ParsesCodesAndDropsFourBytesOfEveryLine) {
   EXPECT_EQ(r.TextCode, "Hell");
 }
 
-TEST(RFCReply, MultiLineMarkers) {
-  std::string marker;
-  EXPECT_TRUE(TIdRFCReply::StartsMultiLine("230-Hi", marker));
-  EXPECT_EQ(marker, "230 ");
-  EXPECT_FALSE(TIdRFCReply::StartsMultiLine("230 Hi", marker));
-  EXPECT_TRUE(TIdRFCReply::EndsMultiLine("ab", "230 "));
-  EXPECT_TRUE(TIdRFCReply::EndsMultiLine("230 done", "230 "));
-  EXPECT_FALSE(TIdRFCReply::EndsMultiLine("230-more", "230 "));
-  EXPECT_TRUE(TIdRFCReply::EndsMultiLine("ABC end", "abc "));
-}
-
 TEST_F(FtpScripted, MultiLineWelcomeWithBlankLinesIsReadBeforeUser) {
   server.ThenRaw("220-Welcome\r\n\r\n   \r\nsecond line\r\n\r\n220 Ready\r\n")
       .On("331 Password required")
