@@ -152,6 +152,7 @@ void TIdFTP::StoreFile(const std::string& sourceFile, const std::string& destNam
   RaiseStatus(ftpTransfer, "Starting FTP transfer");
   std::exception_ptr failure;
   try {
+    if (!IsConnected()) throw EIdNotConnected();
     if (Passive) StorePassive(source, command, fromStart);
     else StoreActive(source, command, fromStart);
   } catch (...) {

@@ -251,6 +251,12 @@ TEST_F(FtpScripted, AppendAndUniqueStoreCommands) {
   EXPECT_EQ(server.Data(), (Commands{"abc", "abc"}));
 }
 
+TEST_F(FtpScripted, StoreWithoutAConnectionFails) {
+  std::string file = dir.File("a.html", "abc");
+  EXPECT_THROW(ftp.StoreFile(file, "a.html", false), EIdNotConnected);
+  EXPECT_THROW(ftp.ChangeFolder("www"), EIdNotConnected);
+}
+
 TEST_F(FtpScripted, MissingLocalFileSendsNothing) {
   server.Login();
   server.Start();
