@@ -1,8 +1,11 @@
 // The FTP client against a scripted server: the replies a real server will
 // not give, and the exact commands the client sends.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "ftp/FtpTestUtil.h"
+#include "ftp/IdAntiFreeze.h"
 #include "ftp/IdFTP.h"
 #include "ftp/ScriptedFtpServer.h"
 
@@ -296,6 +299,31 @@ TEST_F(FtpScripted, ServerThatNeverAnswersHitsTheSilenceBound) {
   } catch (const EIdReadTimeout& e) {
     EXPECT_STREQ(e.what(), "Read Timeout");
   }
+}
+
+TEST(FtpSilenceBound, AReplyThatKeepsComingNeverTimesOut) {
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+  TIdFTP ftp;
+  ftp.AdoptSocket(sv[1]);
+  ftp.ReplyTimeout = 250;
+  // The GUI pump runs after every 5 ms without input and lets one more byte
+  // through: the 100-byte reply takes at least half a second in all, twice the
+  // bound, but is never silent for long.
+  const std::string reply = "220 " + std::string(94, 'x') + "\r\n";
+  size_t sent = 0;
+  TIdAntiFreeze af;
+  af.IdleTimeOut = 5;
+  af.OnProcess = [&](bool) {
+    if (sent < reply.size()) {
+      ASSERT_EQ(::write(sv[0], &reply[sent++], 1), 1);
+    }
+  };
+  EXPECT_EQ(ftp.ReadReply({220}), 220);
+  EXPECT_EQ(sent, reply.size());
+  // Once the bytes stop, the bound fires.
+  EXPECT_THROW(ftp.ReadReply(), EIdReadTimeout);
+  ::close(sv[0]);
 }
 
 TEST_F(FtpScripted, DataConnectionThatNeverComesHitsTheSilenceBound) {
