@@ -5,13 +5,18 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
+
+#include "build/NameIndex.h"
 
 namespace brindle {
 
 class Project;
 class TReader;
 struct TPage;
+struct TVar;
+using TVars = std::vector<TVar>;
+using TPages = std::vector<TPage>;
 
 // Expands texts of one project. Name lookups go through indexes built on
 // first use, so a placeholder costs the same however many variables there
@@ -38,24 +43,24 @@ class TExpander {
   bool FindVariableValue(std::string_view name, std::string& value, int32_t pageIndex);
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  // Lower-cased name -> index of its first entry in stored order.
-  using Index = std::unordered_map<std::string, size_t, Hash, std::equal_to<>>;
-
+  // The value of `name` for `pageIndex` without copying it where it can be
+  // helped: points at the stored value, at an empty string, or at scratch_
+  // (a page value after its own expansion); null when not found. Valid
+  // until the next lookup.
+  const std::string* Lookup(std::string_view name, int32_t pageIndex);
   void IndexPage(int32_t pageIndex);
-  std::string_view Fold(std::string_view name);  // ASCII lower case, in fold_
 
   Project& project_;
   TReader& reader_;
-  bool globalsIndexed_ = false;
-  Index globals_;
+  // The project's arrays, looked up once (their holders stay put while the
+  // project is unchanged).
+  TVars* vars_ = nullptr;
+  TPages* pages_ = nullptr;
+  NameIndex globals_;
   int32_t indexedPage_ = -1;
-  Index pageValues_;
-  Index declared_;   // names declared by the page's template(s); value unused
-  std::string fold_;
+  NameIndex pageValues_;
+  NameIndex declared_;  // names declared by the page's template(s)
+  std::string scratch_;
 };
 
 }  // namespace brindle

@@ -1,6 +1,11 @@
 #include "cli/Cli.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <charconv>
 #include <cstring>
@@ -283,6 +288,70 @@ class Tool {
     return out;
   }
 
+  // All of standard input. The process's own stdin is mapped when it is a
+  // regular file and read with read(2) otherwise: large texts are the point
+  // of `expand`, and a copy through a stream buffer costs more than the
+  // expansion.
+  class Input {
+   public:
+    Input() = default;
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+    ~Input() {
+      if (map_) ::munmap(map_, mapSize_);
+    }
+    std::string_view View() const { return map_ ? std::string_view(static_cast<const char*>(map_), mapSize_) : text_; }
+    void Read(std::istream& in) {
+      if (&in != &std::cin) {
+        text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return;
+      }
+      struct stat st;
+      // Only a file read from its start is mapped; anything else is read.
+      if (::fstat(0, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && ::lseek(0, 0, SEEK_CUR) == 0) {
+        void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, 0, 0);
+        if (p != MAP_FAILED) {
+          map_ = p;
+          mapSize_ = static_cast<size_t>(st.st_size);
+          return;
+        }
+      }
+      char buf[1 << 16];
+      for (;;) {
+        ssize_t n = ::read(0, buf, sizeof buf);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          throw std::runtime_error("cannot read standard input: " + SystemErrorText(errno));
+        }
+        if (n == 0) break;
+        text_.append(buf, static_cast<size_t>(n));
+      }
+    }
+
+   private:
+    std::string text_;
+    void* map_ = nullptr;
+    size_t mapSize_ = 0;
+  };
+
+  // Writes raw bytes to the output; the process's own stdout directly.
+  void WriteOutput(std::string_view bytes) {
+    if (&out_ != &std::cout) {
+      out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      out_.flush();
+      return;
+    }
+    out_.flush();
+    while (!bytes.empty()) {
+      ssize_t n = ::write(1, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw std::runtime_error("cannot write standard output: " + SystemErrorText(errno));
+      }
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+  }
+
   bool IsTerminal() const { return &err_ == &std::cerr && ::isatty(2); }
 
   // Shows the upload's status texts as the status bar would: each text on a
@@ -336,17 +405,18 @@ class Tool {
       if (!found) throw UsageError("no page named \"" + pageName + "\" in " + s->path);
       index = *found;
     }
-    std::string text((std::istreambuf_iterator<char>(in_)), std::istreambuf_iterator<char>());
+    Input input;
+    input.Read(in_);
     TExpander expander(s->project, s->reader);
+    std::string text;
     if (single) {
-      text = expander.ExpandText(text, index);
+      text = expander.ExpandText(input.View(), index);
     } else {
-      text = NormalizeLines(text);
+      text = NormalizeLines(input.View());
       text = NormalizeLines(expander.ExpandText(text, -1));
       text = NormalizeLines(expander.ExpandText(text, index));
     }
-    out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out_.flush();
+    WriteOutput(text);
     return Finish(*s, false);
   }
 
@@ -371,7 +441,9 @@ class Tool {
     if (pos.size() != 2) throw UsageError("import needs JSON and PROJECT");
     std::string json;
     if (pos[0] == "-") {
-      json.assign(std::istreambuf_iterator<char>(in_), std::istreambuf_iterator<char>());
+      Input input;
+      input.Read(in_);
+      json = input.View();
     } else {
       try {
         json = ReadFileBytes(pos[0]);
