@@ -239,6 +239,7 @@ class Tool {
       ftp->Port = port;
       ftp->Passive = passive;
       ftp->ReplyTimeout = timeout * 1000;
+      ftp->ConnectTimeout = timeout * 1000;
     }
     builder.OnWritten = [&](const std::string& path) { out_ << path << '\n' << std::flush; };
     builder.OnUpload = [&](const TPage& page, const std::string& path) {
