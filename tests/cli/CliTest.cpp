@@ -1,7 +1,11 @@
 #include "cli/Cli.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -184,6 +188,27 @@ TEST_F(CliTest, FtpSettingsNeverPrintsThePassword) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Host: ftp.example.org\nUser ID: me\n");
   EXPECT_EQ(Cli({"ftp-settings", P("nope.txt")}).status, 2);
+}
+
+TEST_F(CliTest, RefusedUploadIsReportedWithTheReasonAndTheBuildGoesOn) {
+  // A port nobody listens on: bind one, then let it go.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  ::close(fd);
+  std::string project = Import(Site());
+  WriteFileBytes(P("ftp.txt"), "127.0.0.1\r\nme\r\npw\r\n");
+  CliRun r = Cli({"build", project, "--ftp-settings", P("ftp.txt"), "--port", std::to_string(ntohs(a.sin_port)),
+                  "--timeout", "5"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, P("one.html") + "\n" + P("two.html") + "\n");
+  EXPECT_NE(r.err.find("Operation Failed: " + P("two.html") + ": Socket Error # 10061 Connection refused."),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(CliTest, UsageErrors) {
