@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     char name[64];
     for (int i = 0; i < count; ++i) {
       std::snprintf(name, sizeof name, "/f%04d.html", i);
+      ftp.SetTransferType(ftASCII);
       UploadResult r = UploadPage(ftp, "", target + name, "127.0.0.1", user, pass, {});
       if (!r.Ok) {
         std::fprintf(stderr, "upload %d failed: %s\n", i, r.Reason.c_str());

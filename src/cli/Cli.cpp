@@ -240,6 +240,7 @@ class Tool {
       ftp->Passive = passive;
       ftp->ReplyTimeout = timeout * 1000;
       ftp->ConnectTimeout = timeout * 1000;
+      ftp->SetTransferType(ftASCII);  // pages go as text, like the desktop app's client
     }
     builder.OnWritten = [&](const std::string& path) { out_ << path << '\n' << std::flush; };
     builder.OnUpload = [&](const TPage& page, const std::string& path) {
