@@ -65,21 +65,67 @@ bool TExpander::FindVariableValue(std::string_view name, std::string& value, int
   return true;
 }
 
+ChunkWriter::ChunkWriter(std::function<void(std::string_view)> sink, size_t capacity)
+    : sink_(std::move(sink)), buf_(capacity < 64 ? 64 : capacity, '\0'), cur_(buf_.data()),
+      end_(buf_.data() + buf_.size()) {}
+
+void ChunkWriter::Spill(const char* p, size_t n) {
+  size_t room = static_cast<size_t>(end_ - cur_);
+  std::memcpy(cur_, p, room);
+  cur_ = end_;
+  Flush();
+  p += room;
+  n -= room;
+  if (n >= buf_.size()) {
+    sink_(std::string_view(p, n));
+  } else {
+    std::memcpy(cur_, p, n);
+    cur_ += n;
+  }
+}
+
+void ChunkWriter::Flush() {
+  if (cur_ != buf_.data()) sink_(std::string_view(buf_.data(), static_cast<size_t>(cur_ - buf_.data())));
+  cur_ = buf_.data();
+}
+
+namespace {
+
+// std::string as an expansion output.
+struct StringOut {
+  std::string& s;
+  void Append(const char* p, size_t n) { s.append(p, n); }
+  void Append(std::string_view v) { s.append(v); }
+};
+
+}  // namespace
+
 std::string TExpander::ExpandText(std::string_view text, int32_t pageIndex) {
   std::string result;
   // Room for values longer than their placeholders; pages never touched
   // cost nothing.
   result.reserve(text.size() + text.size() / 2 + 64);
+  StringOut out{result};
+  Expand(text, pageIndex, out);
+  return result;
+}
+
+void TExpander::ExpandText(std::string_view text, int32_t pageIndex, ChunkWriter& out) {
+  Expand(text, pageIndex, out);
+}
+
+template <class Out>
+void TExpander::Expand(std::string_view text, int32_t pageIndex, Out& out) {
   TScroller scroller(reader_);
   size_t pos = 0;  // start of the rest of the text
   for (;;) {
     const void* hit = std::memchr(text.data() + pos, '%', text.size() - pos);
     if (!hit) {
-      result.append(text.data() + pos, text.size() - pos);
-      return result;
+      out.Append(text.data() + pos, text.size() - pos);
+      return;
     }
     size_t pct = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-    result.append(text.data() + pos, pct - pos);
+    out.Append(text.data() + pos, pct - pos);
     pos = pct + 1;
     scroller.SetText(text.substr(pos), 0);
     const TPosition& name = scroller.Token(0);
@@ -91,10 +137,10 @@ std::string TExpander::ExpandText(std::string_view text, int32_t pageIndex) {
     // The name is a view into `text`, which outlives this step.
     const std::string* value = placeholder ? Lookup(name.Text, pageIndex) : nullptr;
     if (value) {
-      result += *value;
+      out.Append(value->data(), value->size());
       pos += name.Text.size() + 1;
     } else {
-      result += '%';
+      out.Append("%", 1);
     }
   }
 }

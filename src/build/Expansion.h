@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,34 @@ struct TPage;
 struct TVar;
 using TVars = std::vector<TVar>;
 using TPages = std::vector<TPage>;
+
+// Collects output in a fixed buffer and hands it on in pieces, so that a
+// large expansion streams to a file without ever holding its whole result.
+class ChunkWriter {
+ public:
+  // `sink` receives every full buffer and, on Flush, the rest.
+  explicit ChunkWriter(std::function<void(std::string_view)> sink, size_t capacity = 1 << 20);
+  ChunkWriter(const ChunkWriter&) = delete;
+  ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+  void Append(const char* p, size_t n) {
+    if (n <= static_cast<size_t>(end_ - cur_)) {
+      std::memcpy(cur_, p, n);
+      cur_ += n;
+    } else {
+      Spill(p, n);
+    }
+  }
+  void Append(std::string_view s) { Append(s.data(), s.size()); }
+  void Flush();
+
+ private:
+  void Spill(const char* p, size_t n);
+  std::function<void(std::string_view)> sink_;
+  std::string buf_;
+  char* cur_;
+  char* end_;
+};
 
 // Expands texts of one project. Name lookups go through indexes built on
 // first use, so a placeholder costs the same however many variables there
@@ -36,6 +66,8 @@ class TExpander {
   // any index outside the pages: global variables only). A substituted value
   // is not scanned again by the same call.
   std::string ExpandText(std::string_view text, int32_t pageIndex);
+  // The same, appending the result to `out` (not flushed).
+  void ExpandText(std::string_view text, int32_t pageIndex, ChunkWriter& out);
 
   // Looks `name` up: the page's values (expanded for globals), then the
   // names its template declares (empty), then the global variables (as
@@ -49,6 +81,8 @@ class TExpander {
   // until the next lookup.
   const std::string* Lookup(std::string_view name, int32_t pageIndex);
   void IndexPage(int32_t pageIndex);
+  template <class Out>
+  void Expand(std::string_view text, int32_t pageIndex, Out& out);
 
   Project& project_;
   TReader& reader_;

@@ -311,7 +311,7 @@ class Tool {
       struct stat st;
       // Only a file read from its start is mapped; anything else is read.
       if (::fstat(0, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && ::lseek(0, 0, SEEK_CUR) == 0) {
-        void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, 0, 0);
+        void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, 0, 0);
         if (p != MAP_FAILED) {
           map_ = p;
           mapSize_ = static_cast<size_t>(st.st_size);
@@ -412,7 +412,10 @@ class Tool {
     TExpander expander(s->project, s->reader);
     std::string text;
     if (single) {
-      text = expander.ExpandText(input.View(), index);
+      // Streamed: a large text never needs its whole result in memory.
+      ChunkWriter writer([&](std::string_view piece) { WriteOutput(piece); });
+      expander.ExpandText(input.View(), index, writer);
+      writer.Flush();
     } else {
       text = NormalizeLines(input.View());
       text = NormalizeLines(expander.ExpandText(text, -1));

@@ -105,5 +105,27 @@ TEST_F(ExpansionTest, LargeTextIsExpandedExactly) {
   EXPECT_EQ(Expand(in), want);
 }
 
+TEST_F(ExpansionTest, StreamedExpansionMatchesWholeResultAcrossChunkBoundaries) {
+  Global("v", std::string(100, 'V'));  // longer than a chunk
+  std::string in;
+  for (int i = 0; i < 500; ++i) in += "ab%v%c%" + std::to_string(i % 7) + "%";
+  std::string want = Expand(in);
+  for (size_t capacity : {64, 100, 4096}) {
+    std::string got;
+    std::vector<size_t> pieces;
+    ChunkWriter w(
+        [&](std::string_view p) {
+          got.append(p);
+          pieces.push_back(p.size());
+        },
+        capacity);
+    TExpander e(project_, reader_);
+    e.ExpandText(in, -1, w);
+    w.Flush();
+    EXPECT_EQ(got, want) << capacity;
+    for (size_t n : pieces) EXPECT_GT(n, 0u);
+  }
+}
+
 }  // namespace
 }  // namespace brindle
