@@ -1,6 +1,7 @@
 #include "build/Build.h"
 
 #include "build/Expansion.h"
+#include "build/PageWriter.h"
 #include "project/FileIO.h"
 #include "project/Project.h"
 #include "project/Records.h"
@@ -47,21 +48,37 @@ std::string NormalizeLines(std::string_view text) {
   std::string out;
   if (text.empty()) return out;
   out.reserve(text.size() + text.size() / 16 + 2);
-  size_t i = 0, n = text.size();
+  const size_t n = text.size();
+  auto find = [&](char c, size_t from) {
+    size_t at = text.find(c, from);
+    return at == std::string_view::npos ? n : at;
+  };
+  // Runs that already end their lines with CR LF are copied in one piece;
+  // only a lone CR or LF breaks a run.
+  size_t run = 0, i = 0;
+  size_t nextCr = find('\r', 0), nextLf = find('\n', 0);
   while (i < n) {
-    // Copy up to the next CR or LF in one piece.
-    size_t j = i;
-    while (j < n && text[j] != '\r' && text[j] != '\n') ++j;
-    out.append(text.data() + i, j - i);
+    if (nextCr < i) nextCr = find('\r', i);
+    if (nextLf < i) nextLf = find('\n', i);
+    size_t j = nextCr < nextLf ? nextCr : nextLf;
+    if (j == n) break;
+    if (text[j] == '\r' && j + 1 < n && text[j + 1] == '\n') {
+      i = j + 2;
+      continue;
+    }
+    out.append(text.data() + run, j - run);
     out += "\r\n";
-    if (j < n && text[j] == '\r' && j + 1 < n && text[j + 1] == '\n') ++j;
-    i = j + 1;
+    run = i = j + 1;
   }
+  out.append(text.data() + run, n - run);
+  if (text.back() != '\n' && text.back() != '\r') out += "\r\n";
   return out;
 }
 
 TSiteBuilder::TSiteBuilder(Project& project, TReader& reader, std::string projectFileName)
     : project_(project), reader_(reader), projectFileName_(std::move(projectFileName)) {}
+
+TSiteBuilder::~TSiteBuilder() = default;
 
 std::optional<int32_t> TSiteBuilder::FindPage(std::string_view name) {
   const TPages& pages = project_.GetPages();
@@ -85,9 +102,9 @@ std::string TSiteBuilder::RenderPage(int32_t index) {
     }
   // Globals first: a global variable wins over a page value of the same
   // name, and placeholders inside global values are left for the page pass.
-  TExpander expander(project_, reader_);
-  text = NormalizeLines(expander.ExpandText(text, -1));
-  return NormalizeLines(expander.ExpandText(text, index));
+  if (!expander_) expander_ = std::make_unique<TExpander>(project_, reader_);
+  text = NormalizeLines(expander_->ExpandText(text, -1));
+  return NormalizeLines(expander_->ExpandText(text, index));
 }
 
 std::string TSiteBuilder::BuildPageAt(int32_t index) {
@@ -98,6 +115,8 @@ std::string TSiteBuilder::BuildPageAt(int32_t index) {
   if (page.CopyToFtp && OnUpload) {
     // A copy: the upload may let the user edit the project while it waits.
     TPage snapshot = page;
+    // The project may change while the upload waits: index it afresh.
+    expander_.reset();
     OnUpload(snapshot, path);
   }
   return path;
@@ -112,7 +131,33 @@ std::optional<std::string> TSiteBuilder::BuildPage(std::string_view name) {
 void TSiteBuilder::BuildAll() {
   // By position, not by name: two pages whose names differ only in case are
   // both built.
-  for (size_t i = 0; i < project_.GetPages().size(); ++i) BuildPageAt(static_cast<int32_t>(i));
+  std::vector<int32_t> all(project_.GetPages().size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int32_t>(i);
+  BuildPages(all);
+}
+
+void TSiteBuilder::BuildPages(const std::vector<int32_t>& indexes) {
+  const TPages& pages = project_.GetPages();
+  bool uploads = false;
+  for (int32_t i : indexes) uploads = uploads || (OnUpload && pages.at(static_cast<size_t>(i)).CopyToFtp);
+  if (uploads || indexes.size() < 2) {
+    // An upload may let the user change the project while it waits, so
+    // each page is built only after the one before it is done.
+    for (int32_t i : indexes) BuildPageAt(i);
+    return;
+  }
+  // Nothing leaves the builder between pages: build the next page while
+  // the writer writes this one.
+  PageWriter writer;
+  auto written = [&](const std::string& path) {
+    if (OnWritten) OnWritten(path);
+  };
+  std::string path;
+  for (int32_t i : indexes) {
+    if (!writer.Push(OutputPath(i), RenderPage(i))) break;
+    while (writer.TakeWritten(path)) written(path);
+  }
+  writer.Finish(written);
 }
 
 }  // namespace brindle

@@ -4,14 +4,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brindle {
 
 class Project;
 class TReader;
+class TExpander;
 struct TPage;
 
 // Joins a page's local folder and file name. A file name with a drive part
@@ -27,7 +30,9 @@ std::string ComposeOutputPath(std::string_view fileName, std::string_view folder
 std::string NormalizeLines(std::string_view text);
 
 // Builds the pages of one project. `project` and `reader` must outlive the
-// builder; the project must not change during a call.
+// builder. The builder indexes the project's variables once and keeps the
+// index between calls: make a new builder after the project changed (the
+// upload step is the exception: the builder forgets its index around it).
 class TSiteBuilder {
  public:
   // Called after a page's file was written when the page has CopyToFtp set.
@@ -35,6 +40,7 @@ class TSiteBuilder {
   using UploadStep = std::function<void(const TPage& page, const std::string& outputPath)>;
 
   TSiteBuilder(Project& project, TReader& reader, std::string projectFileName);
+  ~TSiteBuilder();
   TSiteBuilder(const TSiteBuilder&) = delete;
   TSiteBuilder& operator=(const TSiteBuilder&) = delete;
 
@@ -65,10 +71,20 @@ class TSiteBuilder {
   // written stops the build (EFCreateError).
   void BuildAll();
 
+  // Builds the pages at `indexes`, in that order, as BuildPageAt does. When
+  // no page of them is to be uploaded, the next page is built while the one
+  // before it is written; files are still written, and OnWritten still
+  // reported, in order, and the first file that cannot be written stops the
+  // build with nothing after it written.
+  void BuildPages(const std::vector<int32_t>& indexes);
+
  private:
   Project& project_;
   TReader& reader_;
   std::string projectFileName_;
+  // Shared by the pages of one build, so that the variables are indexed
+  // once; dropped whenever control leaves the builder (an upload step).
+  std::unique_ptr<TExpander> expander_;
 };
 
 }  // namespace brindle

@@ -260,7 +260,7 @@ class Tool {
       }
     };
     try {
-      for (int32_t i : order) builder.BuildPageAt(i);
+      builder.BuildPages(order);
     } catch (...) {
       NoteNotUploaded(notUploaded);
       throw;

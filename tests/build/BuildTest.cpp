@@ -116,6 +116,26 @@ TEST_F(BuildTest, BuildAllStopsAtThePageThatCannotBeWritten) {
   EXPECT_FALSE(FileExists((dir_ / "c.html").string()));
 }
 
+TEST_F(BuildTest, ManyPagesAreWrittenAndReportedInOrder) {
+  project_.GetTemps().push_back({"T", "%n%", {"n"}});
+  std::vector<std::string> want;
+  for (int i = 0; i < 300; ++i) {
+    AddPage("P" + std::to_string(i), "T", std::to_string(i) + ".html").Values = {{"n", std::to_string(i)}};
+    want.push_back((dir_ / (std::to_string(i) + ".html")).string());
+  }
+  // A page in the middle that cannot be written stops everything after it.
+  project_.GetPages()[200].FileName = "no/such/folder.html";
+  TSiteBuilder b(project_, reader_, "");
+  std::vector<std::string> written;
+  b.OnWritten = [&](const std::string& p) { written.push_back(p); };
+  EXPECT_THROW(b.BuildAll(), EFCreateError);
+  want.resize(200);
+  EXPECT_EQ(written, want);
+  EXPECT_EQ(Read("199.html"), "199\r\n");
+  EXPECT_FALSE(FileExists((dir_ / "201.html").string()));
+  EXPECT_FALSE(FileExists((dir_ / "299.html").string()));
+}
+
 TEST_F(BuildTest, BuildAllBuildsPagesWhoseNamesDifferOnlyInCase) {
   project_.GetTemps().push_back({"T", "%v%", {"v"}});
   AddPage("Page", "T", "1.html").Values = {{"v", "one"}};
