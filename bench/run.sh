@@ -11,7 +11,7 @@ PY=/usr/bin/python3
 GEN="$BRINDLE_ROOT/bench/gen.py"
 W="${1:-$(mktemp -d /tmp/brindle-bench.XXXXXX)}"
 mkdir -p "$W"
-REPEAT=${REPEAT:-3}
+REPEAT=${REPEAT:-5}
 
 # best SECONDS of REPEAT runs of a shell command
 best() {
@@ -54,12 +54,12 @@ row "expand 100 MB vs 10 × 10 MB" "${t_100000000_20}s" "10 × ${t_10000000_20}s
 d="$W/site"; rm -rf "$d"; mkdir -p "$d"
 "$PY" "$GEN" site 10000 "$d"
 "$CLI" import "$d/site.json" "$d/site.brp"
-PREP="rm -rf \"$d/out\"; mkdir -p \"$d/out\"" 
+PREP="rm -rf \"$d/out\"; mkdir -p \"$d/out\"; sync"
 "$CLI" build "$d/site.brp" > /dev/null
 page=$(stat -c %s "$d/out/p00000.html")
 ours=$(best "\"$CLI\" build \"$d/site.brp\" > /dev/null")
 floor=$(best "\"$BUILD/write_floor\" \"$d/out\" 10000 $page")
-PREP="rm -rf \"$d/public\""
+PREP="rm -rf \"$d/public\"; sync"
 hugo=$(best "(cd \"$d/hugo\" && hugo --quiet -d \"$d/public\")")
 PREP=""
 dry=$(best "\"$CLI\" build \"$d/site.brp\" --dry-run > /dev/null")
