@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindle {
@@ -44,5 +45,18 @@ constexpr int32_t kStructVars = 1;       // "Vars": TVarsHolder
 constexpr int32_t kStructTemplates = 2;  // "Temps": TTemplatesHolder
 constexpr int32_t kStructPages = 3;      // "Pages": TPagesHolder
 constexpr int32_t kStructString = 4;     // "Head", "Footer": TStringHolder
+
+// Records are found by name with ASCII letters folded to lower case; every
+// other byte compares exactly (UTF-8 names pass through untouched).
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
 
 }  // namespace brindle

@@ -7,35 +7,9 @@
 #include <vector>
 
 #include "ftp/IdFTP.h"
-#include "project/FileIO.h"
+#include "TempDir.h"
 
 namespace brindle::test {
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "brindle-ftp-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name, const std::string& bytes) const {
-    std::string p = path_ + "/" + name;
-    WriteFileBytes(p, bytes);
-    return p;
-  }
-
- private:
-  std::string path_;
-};
 
 // Records the client's events as text, consecutive OnWork events as one
 // "work" entry, so that their order can be compared as a whole.

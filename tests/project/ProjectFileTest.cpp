@@ -11,12 +11,12 @@
 
 #include "project/FileIO.h"
 #include "project/Project.h"
-#include "project/TempDir.h"
+#include "TempDir.h"
 
 namespace brindle {
 namespace {
 
-using brindle::testing::TempDir;
+using brindle::test::TempDir;
 
 // Writes file images by hand, independently of the code under test.
 struct Bytes {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace brindle::testing {
+#include "project/FileIO.h"
+
+namespace brindle::test {
 
 class TempDir {
  public:
@@ -26,6 +28,12 @@ class TempDir {
 
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // Writes a file in the folder and returns its path.
+  std::string File(const std::string& name, const std::string& bytes) const {
+    std::string p = *this / name;
+    WriteFileBytes(p, bytes);
+    return p;
+  }
 
   // Names of the entries in the folder, sorted.
   std::vector<std::string> Entries() const {
