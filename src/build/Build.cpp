@@ -1,5 +1,9 @@
 #include "build/Build.h"
 
+#include <sys/stat.h>
+
+#include <exception>
+
 #include "build/Expansion.h"
 #include "build/PageWriter.h"
 #include "project/FileIO.h"
@@ -67,6 +71,10 @@ std::string NormalizeLines(std::string_view text) {
   return out;
 }
 
+EOutputIsProjectFile::EOutputIsProjectFile(const std::string& path)
+    : std::runtime_error("Cannot create file \"" + path +
+                         "\". It is the project file; a page must not be written over it.") {}
+
 TSiteBuilder::TSiteBuilder(Project& project, TReader& reader, std::string projectFileName)
     : project_(project), reader_(reader), projectFileName_(std::move(projectFileName)) {}
 
@@ -99,8 +107,17 @@ std::string TSiteBuilder::RenderPage(int32_t index) {
   return NormalizeLines(expander_->ExpandText(text, index));
 }
 
+void TSiteBuilder::RefuseProjectFile(const std::string& path) const {
+  if (projectFileName_.empty()) return;
+  // The same file under any spelling (".", "..", links): compare the files.
+  struct stat out, project;
+  if (::stat(path.c_str(), &out) != 0 || ::stat(projectFileName_.c_str(), &project) != 0) return;
+  if (out.st_dev == project.st_dev && out.st_ino == project.st_ino) throw EOutputIsProjectFile(path);
+}
+
 std::string TSiteBuilder::BuildPageAt(int32_t index) {
   std::string path = OutputPath(index);
+  RefuseProjectFile(path);
   WriteFileBytes(path, RenderPage(index));
   if (OnWritten) OnWritten(path);
   const TPage& page = project_.GetPages()[static_cast<size_t>(index)];
@@ -144,12 +161,25 @@ void TSiteBuilder::BuildPages(const std::vector<int32_t>& indexes) {
   auto written = [&](const std::string& path) {
     if (OnWritten) OnWritten(path);
   };
+  // A page that cannot be built stops the build like one that cannot be
+  // written, but only after the pages before it have been written.
+  std::exception_ptr stopped;
   std::string path;
   for (int32_t i : indexes) {
-    if (!writer.Push(OutputPath(i), RenderPage(i))) break;
+    std::string out, bytes;
+    try {
+      out = OutputPath(i);
+      RefuseProjectFile(out);
+      bytes = RenderPage(i);
+    } catch (...) {
+      stopped = std::current_exception();
+      break;
+    }
+    if (!writer.Push(std::move(out), std::move(bytes))) break;
     while (writer.TakeWritten(path)) written(path);
   }
-  writer.Finish(written);
+  writer.Finish(written);  // an earlier page's write failure comes first
+  if (stopped) std::rethrow_exception(stopped);
 }
 
 }  // namespace brindle

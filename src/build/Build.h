@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,15 @@ std::string ComposeOutputPath(std::string_view fileName, std::string_view folder
 // at its first NUL byte. A text without a final line break gains one; the
 // empty text stays empty.
 std::string NormalizeLines(std::string_view text);
+
+// Raised instead of writing a page over the open project file (its output
+// path names the project file, however spelled): that write would destroy
+// the project. The text reads as the file-creation error does:
+// "Cannot create file "<path>". <reason>".
+class EOutputIsProjectFile : public std::runtime_error {
+ public:
+  explicit EOutputIsProjectFile(const std::string& path);
+};
 
 // Builds the pages of one project. `project` and `reader` must outlive the
 // builder. The builder indexes the project's variables once and keeps the
@@ -61,24 +71,29 @@ class TSiteBuilder {
   // Builds the page named `name` (first match ignoring case): writes its file
   // and runs the upload step when the page asks for it. Returns the path
   // written, or nothing when no page has that name. Throws EFCreateError when
-  // the file cannot be written (the page is then not uploaded).
+  // the file cannot be written, EOutputIsProjectFile when the path is the
+  // project file (the page is then not uploaded).
   std::optional<std::string> BuildPage(std::string_view name);
 
   // Builds the page at `index`, as BuildPage does.
   std::string BuildPageAt(int32_t index);
 
   // Builds every page in stored order; the first page that cannot be
-  // written stops the build (EFCreateError).
+  // written stops the build (EFCreateError, EOutputIsProjectFile).
   void BuildAll();
 
   // Builds the pages at `indexes`, in that order, as BuildPageAt does. When
   // no page of them is to be uploaded, the next page is built while the one
   // before it is written; files are still written, and OnWritten still
   // reported, in order, and the first file that cannot be written stops the
-  // build with nothing after it written.
+  // build with nothing after it written; the pages before it are written
+  // and reported whichever way the build stops.
   void BuildPages(const std::vector<int32_t>& indexes);
 
  private:
+  // Throws EOutputIsProjectFile when `path` names the project file.
+  void RefuseProjectFile(const std::string& path) const;
+
   Project& project_;
   TReader& reader_;
   std::string projectFileName_;

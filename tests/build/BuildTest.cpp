@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "project/FileIO.h"
 #include "project/Project.h"
@@ -165,6 +166,51 @@ TEST_F(BuildTest, TemplateLineEndsAndNulAreNormalised) {
   AddPage("P", "T", "p.html");
   TSiteBuilder(project_, reader_, "").BuildPage("P");
   EXPECT_EQ(Read("p.html"), "a\r\nb\r\nc\r\n");
+}
+
+}  // namespace
+}  // namespace brindle
+
+namespace brindle {
+namespace {
+
+// A page whose file name happens to be the project's own (a slip of the
+// keyboard) must not wipe the project out; the pages before it are still
+// written and reported, whatever way the path is spelled.
+TEST_F(BuildTest, APageIsNeverWrittenOverTheProjectFile) {
+  const std::string projectPath = (dir_ / "site.brp").string();
+  project_.GetTemps().push_back({"T", "page", {}});
+  AddPage("A", "T", "a.html");
+  AddPage("B", "T", "b.html");
+  AddPage("C", "T", "site.brp").LocalFolder = "";
+  project_.Save(projectPath);
+  const std::string saved = ReadFileBytes(projectPath);
+
+  auto expectRefused = [&](const std::function<void(TSiteBuilder&)>& build, std::vector<std::string> want) {
+    TSiteBuilder b(project_, reader_, projectPath);
+    std::vector<std::string> written;
+    b.OnWritten = [&](const std::string& p) { written.push_back(p); };
+    try {
+      build(b);
+      ADD_FAILURE() << "the build went through";
+    } catch (const std::exception& e) {
+      EXPECT_NE(std::string(e.what()).find("Cannot create file \"" + projectPath + "\". "), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(written, want);
+    EXPECT_EQ(ReadFileBytes(projectPath), saved);
+  };
+  const std::vector<std::string> before = {(dir_ / "a.html").string(), (dir_ / "b.html").string()};
+  expectRefused([](TSiteBuilder& b) { b.BuildAll(); }, before);
+  expectRefused([](TSiteBuilder& b) { b.BuildPage("c"); }, {});
+  expectRefused([](TSiteBuilder& b) { b.BuildPages({2}); }, {});
+  EXPECT_EQ(Read("a.html"), "page\r\n");
+
+  // Another spelling of the same file is refused too.
+  project_.GetPages()[2].LocalFolder = (dir_ / "." / "").string();
+  TSiteBuilder b(project_, reader_, projectPath);
+  EXPECT_ANY_THROW(b.BuildAll());
+  EXPECT_EQ(ReadFileBytes(projectPath), saved);
 }
 
 }  // namespace
