@@ -260,7 +260,13 @@ bool TIdStack::WaitReadable(int fd, int timeout, int watchFd, bool* watchReady) 
       if (watchReady) *watchReady = watched;
       return ready;
     }
-    if (!infinite && MillisLeft(deadline) == 0) return false;
+    if (!infinite && MillisLeft(deadline) == 0) {
+      // The pump may have run past the limit while the bytes came; the time
+      // spent serving the GUI is not the peer's silence, so look once more.
+      ready = PollOnce(fd, POLLIN, 0, watchFd, &watched);
+      if (watchReady) *watchReady = watched;
+      return ready;
+    }
   }
 }
 

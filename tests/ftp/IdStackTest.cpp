@@ -2,10 +2,17 @@
 // the GUI pump's slicing of waits.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "ftp/IdAntiFreeze.h"
+#include "ftp/IdSimpleServer.h"
 #include "ftp/IdStack.h"
 #include "ftp/IdTCPClient.h"
 #include "ftp/LoopbackPeer.h"
@@ -202,6 +209,42 @@ TEST(Pump, TimedWaitGivesUpAfterItsTime) {
   EXPECT_FALSE(TIdStack::WaitReadable(client.Socket()->Handle(), 50));
   EXPECT_GE(pumps, 1);
   EXPECT_THROW(TIdStack::WaitReadable(-1, 0), EIdConnClosedGracefully);
+}
+
+TEST(Pump, WhatArrivesWhileThePumpRunsPastTheLimitIsNotATimeOut) {
+  // A GUI handler that keeps the pump busy beyond the wait's limit (a modal
+  // dialog, say) while the peer answers: the time it took is not the peer's
+  // silence, so the answer counts.
+  auto start = std::chrono::steady_clock::now();
+  std::function<void()> arrive;
+  TIdAntiFreeze af;
+  af.IdleTimeOut = 250;
+  af.OnProcess = [&](bool) {
+    if (arrive) arrive();
+    arrive = nullptr;
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(100));
+  };
+
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+  arrive = [&] { ASSERT_EQ(::write(sv[0], "x", 1), 1); };
+  EXPECT_TRUE(TIdStack::WaitReadable(sv[1], 20));
+  ::close(sv[0]);
+  ::close(sv[1]);
+
+  // The same for the data connection an active transfer waits for.
+  TIdSimpleServer server;
+  server.BoundIP = "127.0.0.1";
+  server.AcceptTimeout = 20;
+  server.BeginListening();
+  int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a;
+  TIdStack::MakeAddress("127.0.0.1", server.ListenPort(), a);
+  start = std::chrono::steady_clock::now();
+  arrive = [&] { ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0); };
+  EXPECT_TRUE(server.AcceptOne());
+  EXPECT_TRUE(server.IsConnected());
+  ::close(client);
 }
 
 }  // namespace
