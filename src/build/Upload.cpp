@@ -74,8 +74,13 @@ void CloseQuietly(TIdFTP& ftp) {
 }  // namespace
 
 std::string UploadFileName(const std::string& localPath) {
-  size_t p = localPath.find_last_of("/:");
-  return p == std::string::npos ? localPath : localPath.substr(p + 1);
+  size_t p = localPath.rfind('/');
+  if (p != std::string::npos) return localPath.substr(p + 1);
+  // A drive ("C:") ends the folder part too; any other colon is an ordinary
+  // byte of a Linux file name.
+  const char c = localPath.size() >= 2 && localPath[1] == ':' ? localPath[0] : '\0';
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return localPath.substr(2);
+  return localPath;
 }
 
 UploadResult UploadPage(TIdFTP& ftp, const std::string& ftpFolder, const std::string& localPath,

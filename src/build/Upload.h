@@ -15,8 +15,8 @@ struct UploadResult {
   std::string Reason;
 };
 
-// The name a built file is stored under: its path after the last '/' or
-// drive colon.
+// The name a built file is stored under: its path after the last '/', or
+// after a leading drive ("C:") when it has no '/'.
 std::string UploadFileName(const std::string& localPath);
 
 // Connects `ftp` to `host` as `userId`/`password`, changes to `ftpFolder`

@@ -139,6 +139,11 @@ TEST(UploadFileName, IsThePartAfterTheLastSlashOrDriveColon) {
   EXPECT_EQ(UploadFileName("C:index.html"), "index.html");
   EXPECT_EQ(UploadFileName("index.html"), "index.html");
   EXPECT_EQ(UploadFileName("out/"), "");
+  // Only a drive's colon ends the folder part; elsewhere a colon is part of
+  // the file's own name.
+  EXPECT_EQ(UploadFileName("/site/news/12:30.html"), "12:30.html");
+  EXPECT_EQ(UploadFileName("12:30.html"), "12:30.html");
+  EXPECT_EQ(UploadFileName("c:/site/x:y.html"), "x:y.html");
 }
 
 }  // namespace
