@@ -118,15 +118,16 @@ bool PollOnce(int fd, short events, int ms, int watchFd = -1, bool* watchReady =
   }
 }
 
-// Reads a decimal number of at most 3 digits in 0..255 from the whole text.
+// Reads a decimal number in 0..255 from the whole text (leading zeros
+// allowed, never octal).
 bool ParseByte(const std::string& s, int& out) {
-  if (s.empty() || s.size() > 3) return false;
+  if (s.empty()) return false;
   int v = 0;
   for (char c : s) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + (c - '0');
+    if (v > 255) return false;
   }
-  if (v > 255) return false;
   out = v;
   return true;
 }

@@ -88,6 +88,13 @@ TEST(Addresses, DottedAddressesAndLookUp) {
   sockaddr_in a;
   TIdStack::MakeAddress("010.0.0.1", 21, a);
   EXPECT_EQ(TIdStack::AddressText(a), "10.0.0.1");
+  // However many leading zeros: still a number up to 255, still decimal.
+  EXPECT_TRUE(TIdStack::IsDottedAddress("0010.0.0.0001"));
+  EXPECT_EQ(TIdStack::LookUpHost("0010.0.0.0001"), "0010.0.0.0001");
+  TIdStack::MakeAddress("0010.0.0.0001", 21, a);
+  EXPECT_EQ(TIdStack::AddressText(a), "10.0.0.1");
+  EXPECT_FALSE(TIdStack::IsDottedAddress("1.2.3.00256"));
+  EXPECT_FALSE(TIdStack::IsDottedAddress("1.2.3.99999999999999999999"));
 }
 
 // A port on 127.0.0.1 where nothing listens: bound but not listening, so no
