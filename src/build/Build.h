@@ -90,10 +90,11 @@ class TSiteBuilder {
   // and reported whichever way the build stops.
   void BuildPages(const std::vector<int32_t>& indexes);
 
- private:
-  // Throws EOutputIsProjectFile when `path` names the project file.
+  // Throws EOutputIsProjectFile when `path` names the project file; a
+  // dry run asks this of every page the build would write.
   void RefuseProjectFile(const std::string& path) const;
 
+ private:
   Project& project_;
   TReader& reader_;
   std::string projectFileName_;

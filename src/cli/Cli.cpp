@@ -226,8 +226,12 @@ class Tool {
     }
 
     if (dryRun) {
-      for (int32_t i : order) out_ << builder.OutputPath(i) << '\t' << builder.RenderPage(i).size() << '\n';
-      out_.flush();
+      // Stops where the build would stop short of writing.
+      for (int32_t i : order) {
+        std::string path = builder.OutputPath(i);
+        builder.RefuseProjectFile(path);
+        out_ << path << '\t' << builder.RenderPage(i).size() << '\n' << std::flush;
+      }
       return Finish(*s, false);
     }
 

@@ -134,6 +134,24 @@ TEST_F(CliTest, BuildStopsAtAPageThatCannotBeWritten) {
   EXPECT_FALSE(FileExists(P("two.html")));
 }
 
+TEST_F(CliTest, BuildAndDryRunStopAtAPageOverTheProjectFile) {
+  std::string json = Site();
+  json.replace(json.find("two.html"), 8, "p.brp");
+  std::string project = Import(json);
+  const std::string saved = ReadFileBytes(project);
+  for (bool dry : {false, true}) {
+    std::vector<std::string> args = {"build", project};
+    if (dry) args.push_back("--dry-run");
+    CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 1) << dry;
+    EXPECT_EQ(r.out, P("one.html") + (dry ? "\t9\n" : "\n")) << dry;
+    EXPECT_NE(r.err.find("brindle-cli: Cannot create file \"" + project + "\". It is the project file"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadFileBytes(project), saved) << dry;
+  }
+}
+
 TEST_F(CliTest, ExpandPipelines) {
   std::string project = Import(Site());
   // Default: the page build's pipeline, for the page or for globals only.
