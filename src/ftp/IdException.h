@@ -128,6 +128,14 @@ class EIdProtocolReplyError : public EIdException {
   int code_;
 };
 
+// A command whose argument holds a CR or LF: sent, it would reach the server
+// as two commands. `verb` is the command's first word.
+class EIdFTPLineBreakInCommand : public EIdException {
+ public:
+  explicit EIdFTPLineBreakInCommand(const std::string& verb)
+      : EIdException("Cannot send " + verb + ": its argument contains a line break.") {}
+};
+
 // A passive-mode reply whose address could not be read.
 class EIdFTPPassiveReplyError : public EIdException {
  public:

@@ -9,6 +9,17 @@
 
 namespace brindle {
 
+namespace {
+
+// One command is one line: a CR or LF inside it would make the server see
+// two commands and put every later reply out of step with its command.
+void CheckOneLine(const std::string& command) {
+  if (command.find_first_of("\r\n") != std::string::npos)
+    throw EIdFTPLineBreakInCommand(command.substr(0, command.find(' ')));
+}
+
+}  // namespace
+
 TIdFTP::TIdFTP() { Port = 21; }
 
 TIdFTP::~TIdFTP() = default;
@@ -42,6 +53,7 @@ int TIdFTP::ReadReply(std::initializer_list<int> accepted) {
 }
 
 int TIdFTP::SendCommand(const std::string& command, std::initializer_list<int> accepted) {
+  CheckOneLine(command);
   WriteLine(command);
   return ReadReply(accepted);
 }
@@ -149,6 +161,7 @@ void TIdFTP::StoreFile(const std::string& sourceFile, const std::string& destNam
   } else {
     command = "STOR " + destName;
   }
+  CheckOneLine(command);  // before the data connection is set up
   RaiseStatus(ftpTransfer, "Starting FTP transfer");
   std::exception_ptr failure;
   try {

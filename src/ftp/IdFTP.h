@@ -51,7 +51,8 @@ class TIdFTP : public TIdTCPClient {
   // "CWD " + folder, unchanged; accepts 200 and 250.
   void ChangeFolder(const std::string& folder);
   // Uploads `sourceFile` as `destName` ("STOR "; "APPE " with `append`;
-  // "STOU " for an empty name). The file is opened before anything is sent.
+  // "STOU " for an empty name). The file is opened and the name checked
+  // for line breaks before anything is sent.
   // "Transfer complete" is reported whether the data went or not; a failure
   // leaves the control connection open. A 426 or 450 after the data is no
   // error: it is followed by a second reply and reported as ftpAborted.
@@ -59,6 +60,7 @@ class TIdFTP : public TIdTCPClient {
 
   // Sends `command` + CR LF and reads the reply; raises EIdProtocolReplyError
   // unless its code is in `accepted` (empty accepts any). Returns the code.
+  // A command holding CR or LF raises EIdFTPLineBreakInCommand unsent.
   int SendCommand(const std::string& command, std::initializer_list<int> accepted = {});
   // Reads one reply (single or multi-line) into LastReply; checks as above.
   int ReadReply(std::initializer_list<int> accepted = {});

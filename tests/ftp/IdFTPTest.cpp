@@ -146,6 +146,29 @@ TEST_F(FtpScripted, ChangeFolderRefusedWith550) {
   EXPECT_EQ(server.Commands().back(), "CWD www/missing");
 }
 
+TEST_F(FtpScripted, ALineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
+  // Sent as it stands, "www\r\nDELE index.html" would be two commands, and
+  // every later reply would be taken for the answer to the wrong one.
+  std::string file = dir.File("a.html", "abc");
+  server.Login().On("250 CWD ok");
+  server.Start();
+  ftp.ConnectAndLogin();
+  for (const std::string folder : {"www\r\nDELE index.html", "www\nDELE index.html", "www\r"}) {
+    try {
+      ftp.ChangeFolder(folder);
+      FAIL() << "no exception";
+    } catch (const EIdFTPLineBreakInCommand& e) {
+      EXPECT_STREQ(e.what(), "Cannot send CWD: its argument contains a line break.");
+    }
+  }
+  EXPECT_THROW(ftp.StoreFile(file, "a\nb.html", false), EIdFTPLineBreakInCommand);
+  EXPECT_TRUE(ftp.IsConnected());
+  ftp.ChangeFolder("www");  // still in step with the server's replies
+  ftp.CloseConnection();
+  server.Join();
+  EXPECT_EQ(server.Commands(), (Commands{"USER user", "PASS secret", "TYPE I", "SYST", "CWD www"}));
+}
+
 TEST_F(FtpScripted, UploadSendsThePortOfItsListenerAndTheFileBytesWithoutQuit) {
   std::string bytes = test::BinaryBytes(100000);
   std::string file = dir.File("page.html", bytes);
