@@ -241,8 +241,9 @@ class TDList {
   std::string SaveToBytes(int32_t format, size_t sizeHint = 0);
   // Writes SaveToBytes(format) to path without ever leaving a partial file
   // there. An existing file first becomes "Backup of <name>" in the same
-  // folder, replacing any older backup. On failure throws EFCreateError
-  // naming the path and the reason, and path is left as it was.
+  // folder, replacing any older backup. A symbolic link at path stays: the
+  // file it leads to is the one replaced and backed up. On failure throws
+  // EFCreateError naming the path and the reason, and path is left as it was.
   void SaveToFile(const std::string& path, int32_t format, size_t sizeHint = 0);
   // Adds the nodes stored in the file at path (the list is not cleared
   // first; present keys are replaced). Never throws for a bad file: the

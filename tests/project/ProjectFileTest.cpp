@@ -421,6 +421,28 @@ TEST(ProjectFile, PathWithoutFolderIsBackedUpInTheCurrentFolder) {
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"Backup of shop.brp", "shop.brp"}));
 }
 
+// A project opened through a symbolic link (say, into a synced folder)
+// stays linked: the file it points to gets the new bytes and the backup
+// beside it, instead of the link being replaced by a file of its own.
+TEST(ProjectFile, SavingThroughASymbolicLinkKeepsTheLink) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "synced");
+  const std::string real = dir / "synced/site.brp";
+  const std::string link = dir / "site.brp";
+  Project project;
+  project.GetVars().push_back({"v", "1"});
+  project.Save(real);
+  const std::string first = ReadFileBytes(real);
+  std::filesystem::create_symlink(real, link);
+
+  project.GetVars()[0].Value = "2";
+  project.Save(link);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(real), project.SaveToBytes());
+  EXPECT_EQ(ReadFileBytes(dir / "synced/Backup of site.brp"), first);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"site.brp", "synced"}));
+}
+
 // Root in CI ignores permissions, so the failures come from the shape of
 // the file system instead.
 TEST(ProjectFile, FailedSaveReportsAndLeavesEverythingAsItWas) {
