@@ -175,7 +175,7 @@ class Tool {
       case LoadOutcome::FormatTooNew:
         throw CannotOpen(r.Message);
       case LoadOutcome::Damaged:
-        err_ << "brindle-cli: warning: " << r.Message << "; going on with what could be read\n";
+        err_ << "brindle-cli: warning: " << r.Message << " Going on with what could be read.\n";
         s->damaged = true;
         break;
     }
