@@ -421,25 +421,13 @@ void MakeBackup(const std::string& path) {
   }
 }
 
-// The file a save replaces: for a symbolic link, the file it leads to.
-// Renaming the new file over the link itself would cut the link and leave
-// the linked file (in a synced folder, say) silently out of date.
-std::string SaveTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) return path;  // a dangling link: the save replaces it
-  std::string target(real);
-  std::free(real);
-  return target;
-}
-
 }  // namespace
 
 void TDList::SaveToFile(const std::string& path, int32_t format, size_t sizeHint) {
   std::string bytes = SaveToBytes(format, sizeHint);
-  const std::string target = SaveTarget(path);
-  WriteFileAtomically(target, bytes, 0666, false, [&] { MakeBackup(target); });
+  // Through a symbolic link the file it leads to is saved, and backed up
+  // beside itself.
+  WriteFileAtomically(path, bytes, 0666, false, [](const std::string& target) { MakeBackup(target); });
 }
 
 LoadResult TDList::LoadFromFile(const std::string& path, int32_t maxFormat) {

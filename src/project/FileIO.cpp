@@ -1,6 +1,7 @@
 #include "project/FileIO.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,8 +85,19 @@ void WriteFileBytes(const std::string& path, std::string_view bytes) {
   if (fd.Close() != 0) throw EFCreateError(path, errno);
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
-                         bool exactMode, const std::function<void()>& beforeCommit) {
+std::string ResolveLink(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string target(real);
+  std::free(real);
+  return target;
+}
+
+void WriteFileAtomically(const std::string& linkOrPath, std::string_view bytes, mode_t mode, bool exactMode,
+                         const std::function<void(const std::string& target)>& beforeCommit) {
+  const std::string path = ResolveLink(linkOrPath);
   struct stat old;
   bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
   std::string tmp = FolderPart(path) + "." + FileNamePart(path) + ".XXXXXX";
@@ -107,7 +119,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
   if (fd.Close() != 0) fail(errno);
   if (beforeCommit) {
     try {
-      beforeCommit();
+      beforeCommit(path);
     } catch (...) {
       ::unlink(tmp.c_str());
       throw;

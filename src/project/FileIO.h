@@ -43,15 +43,20 @@ void WriteFileBytes(const std::string& path, std::string_view bytes);
 
 // Replaces `path` with `bytes` without ever leaving a half-written file under
 // that name: writes a temporary file beside `path`, flushes and syncs it,
-// calls `beforeCommit` (which may, say, move the old file to a backup), then
-// renames the temporary file over `path`. A new file gets `mode` (subject to
+// calls `beforeCommit` with the path being replaced (which may, say, copy
+// the old file to a backup), then renames the temporary file over it. When
+// `path` is a symbolic link, the file it leads to is the one replaced (the
+// link stays a link); a dangling link is replaced itself. A new file gets `mode` (subject to
 // the umask unless `exactMode`); a replaced file keeps its old permission
 // bits unless `exactMode` is set. On any failure the temporary file is
 // removed, `path` is left as it was, and EFCreateError naming `path` is
 // thrown (an exception from `beforeCommit` passes through unchanged).
 void WriteFileAtomically(const std::string& path, std::string_view bytes,
                          mode_t mode = 0666, bool exactMode = false,
-                         const std::function<void()>& beforeCommit = {});
+                         const std::function<void(const std::string& target)>& beforeCommit = {});
+
+// `path`, or the file it leads to when it is a symbolic link that resolves.
+std::string ResolveLink(const std::string& path);
 
 // True when a file (of any kind) exists at `path`.
 bool FileExists(const std::string& path);
