@@ -479,7 +479,14 @@ class Tool {
     }
     if (pos.empty() || pos.size() > 2) throw UsageError("resave needs PROJECT and at most one OUT");
     auto s = Open(pos[0]);
-    s->project.Save(pos.size() == 2 ? Absolute(pos[1]) : s->path);
+    std::string out = pos.size() == 2 ? Absolute(pos[1]) : s->path;
+    // Saving a damaged file over itself would keep its unread part only in
+    // the backup, which the next save replaces.
+    if (s->damaged && ResolveLink(out) == ResolveLink(s->path))
+      throw std::runtime_error("not saving over \"" + s->path +
+                               "\": the part that could not be read would be lost; give OUT to save what was read "
+                               "elsewhere");
+    s->project.Save(out);
     return Finish(*s, false);
   }
 
