@@ -107,12 +107,19 @@ std::string TSiteBuilder::RenderPage(int32_t index) {
   return NormalizeLines(expander_->ExpandText(text, index));
 }
 
-void TSiteBuilder::RefuseProjectFile(const std::string& path) const {
+void TSiteBuilder::RefuseProjectFile(const std::string& path) {
   if (projectFileName_.empty()) return;
+  if (!projectIdKnown_) {
+    struct stat project {};
+    projectExists_ = ::stat(projectFileName_.c_str(), &project) == 0;
+    projectDev_ = project.st_dev;
+    projectIno_ = project.st_ino;
+    projectIdKnown_ = true;
+  }
   // The same file under any spelling (".", "..", links): compare the files.
-  struct stat out, project;
-  if (::stat(path.c_str(), &out) != 0 || ::stat(projectFileName_.c_str(), &project) != 0) return;
-  if (out.st_dev == project.st_dev && out.st_ino == project.st_ino) throw EOutputIsProjectFile(path);
+  struct stat out;
+  if (!projectExists_ || ::stat(path.c_str(), &out) != 0) return;
+  if (out.st_dev == projectDev_ && out.st_ino == projectIno_) throw EOutputIsProjectFile(path);
 }
 
 std::string TSiteBuilder::BuildPageAt(int32_t index) {
@@ -126,6 +133,7 @@ std::string TSiteBuilder::BuildPageAt(int32_t index) {
     TPage snapshot = page;
     // The project may change while the upload waits: index it afresh.
     expander_.reset();
+    projectIdKnown_ = false;
     OnUpload(snapshot, path);
   }
   return path;

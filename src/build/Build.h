@@ -92,7 +92,7 @@ class TSiteBuilder {
 
   // Throws EOutputIsProjectFile when `path` names the project file; a
   // dry run asks this of every page the build would write.
-  void RefuseProjectFile(const std::string& path) const;
+  void RefuseProjectFile(const std::string& path);
 
  private:
   Project& project_;
@@ -101,6 +101,11 @@ class TSiteBuilder {
   // Shared by the pages of one build, so that the variables are indexed
   // once; dropped whenever control leaves the builder (an upload step).
   std::unique_ptr<TExpander> expander_;
+  // Device and inode of the project file, looked up once per stretch of
+  // building like the index above (a save replaces the file).
+  bool projectIdKnown_ = false;
+  bool projectExists_ = false;
+  uint64_t projectDev_ = 0, projectIno_ = 0;
 };
 
 }  // namespace brindle
