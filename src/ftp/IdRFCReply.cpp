@@ -2,14 +2,14 @@
 
 namespace brindle {
 
-namespace {
-
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
   return s.substr(b, e - b);
 }
+
+namespace {
 
 // A decimal integer with an optional sign filling the whole text.
 bool ParseInt(const std::string& s, int& out) {

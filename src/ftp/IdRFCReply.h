@@ -27,4 +27,8 @@ class TIdRFCReply {
   std::string FormattedText() const;
 };
 
+// `s` without the characters of codes 0 to 32 at either end, as replies and
+// blank lines are trimmed.
+std::string Trim(const std::string& s);
+
 }  // namespace brindle

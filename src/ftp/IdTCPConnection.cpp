@@ -1,5 +1,7 @@
 #include "ftp/IdTCPConnection.h"
 
+#include "ftp/IdRFCReply.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -167,14 +169,6 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminatorIn, int time
   return line;
 }
 
-namespace {
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-}  // namespace
 
 std::string TIdTCPConnection::ReadNonEmptyLine(int failCount) {
   for (int i = 0; i < failCount; ++i) {

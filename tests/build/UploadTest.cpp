@@ -104,18 +104,10 @@ TEST_F(UploadPageTest, MissingLocalFileFailsBeforeAnyTransfer) {
 }
 
 TEST_F(UploadPageTest, UnreachableServerFailsWithTheSocketError) {
-  // A port that is bound but not listening refuses connections.
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  ftp.Port = ntohs(a.sin_port);
+  test::RefusingPort refusing;
+  ftp.Port = refusing.Port();
   std::string page = dir.File("a.html", "x");
   UploadResult r = Upload("", page);
-  ::close(fd);
   EXPECT_FALSE(r.Ok);
   EXPECT_EQ(r.Reason, "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(status, (Texts{"Connecting", "Connecting to 127.0.0.1."}));

@@ -1,9 +1,6 @@
 #include "cli/Cli.h"
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "ftp/FtpTestUtil.h"
 #include "project/FileIO.h"
 
 namespace brindle {
@@ -211,18 +209,10 @@ TEST_F(CliTest, FtpSettingsNeverPrintsThePassword) {
 }
 
 TEST_F(CliTest, RefusedUploadIsReportedWithTheReasonAndTheBuildGoesOn) {
-  // A port nobody listens on: bind one, then let it go.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  ::close(fd);
+  test::RefusingPort refusing;
   std::string project = Import(Site());
   WriteFileBytes(P("ftp.txt"), "127.0.0.1\r\nme\r\npw\r\n");
-  CliRun r = Cli({"build", project, "--ftp-settings", P("ftp.txt"), "--port", std::to_string(ntohs(a.sin_port)),
+  CliRun r = Cli({"build", project, "--ftp-settings", P("ftp.txt"), "--port", std::to_string(refusing.Port()),
                   "--timeout", "5"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, P("one.html") + "\n" + P("two.html") + "\n");

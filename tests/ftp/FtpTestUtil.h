@@ -1,7 +1,13 @@
 // Shared helpers of the FTP tests: a temporary folder and an event recorder.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <stdexcept>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +16,31 @@
 #include "TempDir.h"
 
 namespace brindle::test {
+
+// A loopback port that refuses connections: bound, never listening, and
+// held until the object goes, so no one else can take it meanwhile.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      throw std::runtime_error("cannot bind a loopback port");
+    port_ = ntohs(a.sin_port);
+  }
+  ~RefusingPort() { ::close(fd_); }
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 // Records the client's events as text, consecutive OnWork events as one
 // "work" entry, so that their order can be compared as a whole.
