@@ -236,7 +236,21 @@ class Tool {
     }
 
     bool uploadFailed = false;
-    int notUploaded = 0;
+    size_t written = 0;
+    builder.OnWritten = [&](const std::string& path) {
+      ++written;
+      out_ << path << '\n' << std::flush;
+    };
+    // Without settings no upload step is given, so the builder may write
+    // ahead on its own thread; the flagged pages are only counted.
+    auto noteNotUploaded = [&] {
+      if (settingsFile.empty()) {
+        int n = 0;
+        for (size_t k = 0; k < written && k < order.size(); ++k)
+          n += s->project.GetPages()[static_cast<size_t>(order[k])].CopyToFtp ? 1 : 0;
+        NoteNotUploaded(n);
+      }
+    };
     std::unique_ptr<TIdFTP> ftp;
     if (!settingsFile.empty()) {
       ftp = std::make_unique<TIdFTP>();
@@ -245,31 +259,26 @@ class Tool {
       ftp->ReplyTimeout = timeout * 1000;
       ftp->ConnectTimeout = timeout * 1000;
       ftp->SetTransferType(ftASCII);  // pages go as text, like the desktop app's client
+      builder.OnUpload = [&](const TPage& page, const std::string& path) {
+        StatusPrinter status(err_, IsTerminal());
+        UploadResult r = UploadPage(*ftp, page.FtpFolder, path, settings.Host, settings.UserId, settings.Password,
+                                    [&](const std::string& text) { status.Show(text); });
+        status.End();
+        if (!r.Ok) {
+          uploadFailed = true;
+          err_ << "brindle-cli: Operation Failed: " << path;
+          if (!r.Reason.empty()) err_ << ": " << OneLine(r.Reason);
+          err_ << '\n';
+        }
+      };
     }
-    builder.OnWritten = [&](const std::string& path) { out_ << path << '\n' << std::flush; };
-    builder.OnUpload = [&](const TPage& page, const std::string& path) {
-      if (!ftp) {
-        ++notUploaded;
-        return;
-      }
-      StatusPrinter status(err_, IsTerminal());
-      UploadResult r = UploadPage(*ftp, page.FtpFolder, path, settings.Host, settings.UserId, settings.Password,
-                                  [&](const std::string& text) { status.Show(text); });
-      status.End();
-      if (!r.Ok) {
-        uploadFailed = true;
-        err_ << "brindle-cli: Operation Failed: " << path;
-        if (!r.Reason.empty()) err_ << ": " << OneLine(r.Reason);
-        err_ << '\n';
-      }
-    };
     try {
       builder.BuildPages(order);
     } catch (...) {
-      NoteNotUploaded(notUploaded);
+      noteNotUploaded();
       throw;
     }
-    NoteNotUploaded(notUploaded);
+    noteNotUploaded();
     return Finish(*s, uploadFailed);
   }
 
