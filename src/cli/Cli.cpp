@@ -160,6 +160,16 @@ class Tool {
     if (!arg.empty() && arg[0] == '-' && arg != "-") throw UsageError("unknown option " + arg);
   }
 
+  // The rest of the arguments, none of which may be an option.
+  static std::vector<std::string> Positionals(Args& a) {
+    std::vector<std::string> pos;
+    while (!a.Done()) {
+      pos.push_back(a.Take());
+      NoMoreOptions(pos.back());
+    }
+    return pos;
+  }
+
   // Opens PROJECT; a missing, unreadable or too new file ends the command.
   std::unique_ptr<Session> Open(const std::string& path) {
     auto s = std::make_unique<Session>();
@@ -450,12 +460,7 @@ class Tool {
   }
 
   int Import(Args& a) {
-    std::vector<std::string> pos;
-    while (!a.Done()) {
-      std::string arg = a.Take();
-      NoMoreOptions(arg);
-      pos.push_back(arg);
-    }
+    std::vector<std::string> pos = Positionals(a);
     if (pos.size() != 2) throw UsageError("import needs JSON and PROJECT");
     std::string json;
     if (pos[0] == "-") {
@@ -480,12 +485,7 @@ class Tool {
   }
 
   int Resave(Args& a) {
-    std::vector<std::string> pos;
-    while (!a.Done()) {
-      std::string arg = a.Take();
-      NoMoreOptions(arg);
-      pos.push_back(arg);
-    }
+    std::vector<std::string> pos = Positionals(a);
     if (pos.empty() || pos.size() > 2) throw UsageError("resave needs PROJECT and at most one OUT");
     auto s = Open(pos[0]);
     std::string out = pos.size() == 2 ? Absolute(pos[1]) : s->path;
